@@ -1,0 +1,42 @@
+#include "base/ValueForms.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwick {
+namespace {
+
+TEST(Bcd, RecordBytesFollowTheLayout) {
+    const TBcd bcd = *BcdFromString("-1234.50");
+    EXPECT_EQ(bcd.Precision, 6);
+    EXPECT_EQ(bcd.SignSpecialPlaces, 0x80 | 2);
+    EXPECT_EQ(bcd.Fraction[0], 0x12);
+    EXPECT_EQ(bcd.Fraction[1], 0x34);
+    EXPECT_EQ(bcd.Fraction[2], 0x50);
+    EXPECT_EQ(bcd.Fraction[3], 0x00);
+}
+
+TEST(Bcd, TextRoundTrips) {
+    struct Case { const char* in; const char* out; };
+    for (const Case& c : {Case{"0", "0"}, Case{"-0.00", "0.00"}, Case{"007", "7"}, Case{".5", "0.5"},
+                          Case{"+12.", "12"}, Case{"-1234.50", "-1234.50"},
+                          Case{"99999999999999999999999999999999.9999", "99999999999999999999999999999999.9999"}}) {
+        const auto bcd = BcdFromString(c.in);
+        ASSERT_TRUE(bcd) << c.in;
+        EXPECT_EQ(BcdToString(*bcd), c.out) << c.in;
+    }
+    for (const char* bad : {"", "-", ".", "1.2.3", "1e5", " 1", "12x", "1,5"})
+        EXPECT_FALSE(BcdFromString(bad)) << bad;
+    EXPECT_FALSE(BcdFromString(std::string(65, '9')));
+}
+
+TEST(Bcd, NormalizeRoundsAndRefusesOverflow) {
+    EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("2.345"), 18, 2)), "2.35");
+    EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("-2.344"), 18, 2)), "-2.34");
+    EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("9.995"), 4, 2)), "10.00");
+    EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("5"), 18, 4)), "5.0000");
+    EXPECT_FALSE(BcdNormalize(*BcdFromString("9.995"), 3, 2));
+    EXPECT_EQ(BcdNormalize(*BcdFromString("1.5"), 18, 4)->Precision, 18);
+}
+
+}  // namespace
+}  // namespace tarnwick
