@@ -35,7 +35,7 @@ struct TFilterField {
 
 // The fields of one dataset. `FindFilterField` compares names with ASCII letters folded, exactly
 // as the dataset's own field lookup does, and answers null when there is no such field; the
-// answer must stay valid until the parse ends.
+// answer must stay valid until the next call (the parser copies what it needs at once).
 class IFilterFields {
 public:
     virtual ~IFilterFields() = default;

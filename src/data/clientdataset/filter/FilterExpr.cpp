@@ -3,6 +3,7 @@
 #include "base/DatabaseError.h"
 #include "base/Exception.h"
 #include "base/Text.h"
+#include "dsengine/DSTypes.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -54,10 +55,11 @@ constexpr std::uint32_t kClassConstant = 5;
 constexpr std::uint32_t kOperatorField = 13;
 constexpr std::uint32_t kOperatorConstant = 14;
 
-constexpr std::uint16_t kEngineTypeString = 1;
-constexpr std::uint16_t kEngineTypeInt16 = 5;
-constexpr std::uint16_t kEngineTypeInt32 = 6;
-constexpr std::uint16_t kEngineTypeUInt16 = 12;
+// Engine field types of the constants.
+constexpr std::uint16_t kEngineTypeString = dsengine::fldZSTRING;
+constexpr std::uint16_t kEngineTypeInt16 = dsengine::fldINT16;
+constexpr std::uint16_t kEngineTypeInt32 = dsengine::fldINT32;
+constexpr std::uint16_t kEngineTypeUInt16 = dsengine::fldUINT16;
 
 std::uint32_t OperatorCode(TCompareOp op) {
     switch (op) {
