@@ -1,0 +1,42 @@
+#include "app/CommandLine.h"
+
+#include "app/ConsoleView.h"
+#include "app/Workflow.h"
+
+namespace tarnwick::app {
+
+TLaunchMode ParseCommandLine(const std::vector<std::string>& args) {
+    if (args.empty()) return TLaunchMode::Window;
+    if (args.size() > 1) return TLaunchMode::Invalid;
+    if (args[0] == "--run") return TLaunchMode::Run;
+    if (args[0] == "--list") return TLaunchMode::List;
+    if (args[0] == "--help" || args[0] == "-h") return TLaunchMode::Help;
+    return TLaunchMode::Invalid;
+}
+
+const char* UsageText() {
+    return "Usage: tarnwick [--run | --list | --help]\n"
+           "\n"
+           "Imports the data packet files of the download/ folder beside the program into the\n"
+           "store database, deletes them and starts the hand-off program Lantrel.exe.\n"
+           "\n"
+           "  (none)   open the window; click \"1.資料下載\" or \"2.檔案列表\"\n"
+           "  --run    unattended: start Scrivel.exe, wait for it, then list, import, clear, hand off\n"
+           "  --list   unattended: start at the file list (no download)\n"
+           "  --help   show this text\n"
+           "\n"
+           "Unattended runs print one line per work-list row and what each rule wrote.\n"
+           "Exit codes: 0 the chain reached the hand-off stage; 1 a failure (its message on\n"
+           "stderr); 2 a warning, such as a missing download folder (on stderr); 64 a bad\n"
+           "command line.\n";
+}
+
+int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const std::string& storeDir,
+                  std::ostream& out, std::ostream& err) {
+    TConsoleView view(out, err);
+    TWorkflow workflow(view, rules, storeDir);
+    workflow.Click(mode == TLaunchMode::Run ? &TWorkflow::SpeedButton1Click : &TWorkflow::SpeedButton4Click);
+    return view.ExitCode();
+}
+
+}  // namespace tarnwick::app

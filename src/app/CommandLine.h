@@ -1,0 +1,27 @@
+#pragma once
+// The program's command line: no argument opens the window; --run and --list perform the click
+// of "1.資料下載" or "2.檔案列表" unattended, without a window.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "import/RuleTable.h"
+
+namespace tarnwick::app {
+
+enum class TLaunchMode { Window, Run, List, Help, Invalid };
+
+TLaunchMode ParseCommandLine(const std::vector<std::string>& args);
+const char* UsageText();
+
+// Exit code of a bad command line.
+constexpr int kExitUsage = 64;
+
+// Runs the chain from the download stage (Run) or the list stage (List) in the store folder
+// `storeDir`, printing to `out` and `err`. Answers the exit code: 0 when the chain reached the
+// hand-off stage, 1 after a failure, 2 after a warning.
+int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const std::string& storeDir,
+                  std::ostream& out, std::ostream& err);
+
+}  // namespace tarnwick::app

@@ -1,0 +1,50 @@
+#pragma once
+// The workflow chain: download, list, import, clear and hand-off stages. Each stage, when it
+// ends normally, runs the next one itself, so a chain runs nested inside the first click. The
+// stages fail by raising; only `Click`, the outermost entry, catches and presents the failure.
+// Holds references to the view and the rule table, which outlive it.
+
+#include <chrono>
+#include <string>
+
+#include "app/StageView.h"
+#include "import/RuleTable.h"
+
+namespace tarnwick::app {
+
+class TWorkflow {
+public:
+    using TStage = void (TWorkflow::*)();
+
+    // `storeDir` is the folder of the program with a trailing "/": the download folder and the
+    // sibling programs are found there.
+    TWorkflow(IStageView& view, const import::TRuleTable& rules, std::string storeDir);
+
+    std::string DownloadFolder() const { return storeDir_ + "download/"; }
+
+    void SpeedButton1Click();      // download stage
+    void SpeedButton4Click();      // list stage
+    void SpeedButton2Click();      // import stage
+    void DeleteFileButtonClick();  // clear stage
+    void SpeedButton3Click();      // hand-off stage
+
+    // Runs a stage as a click of its button and presents whatever failure leaves it: nothing for
+    // a silent abort, the error box for any other. Never throws.
+    void Click(TStage stage) noexcept;
+
+    // The pause between two lookups of the download program's window.
+    void SetWaitPause(std::chrono::milliseconds pause) { waitPause_ = pause; }
+
+private:
+    [[noreturn]] void WarnAndAbort(std::string_view text);
+    // Appends the path of every taken entry matching `pattern` to Memo1; answers their count.
+    int ListIntoMemo1(const std::string& folder, std::string_view pattern);
+    void ShowCount(int count);
+
+    IStageView& view_;
+    const import::TRuleTable& rules_;
+    std::string storeDir_;
+    std::chrono::milliseconds waitPause_{50};
+};
+
+}  // namespace tarnwick::app

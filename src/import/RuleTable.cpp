@@ -1,0 +1,18 @@
+#include "import/RuleTable.h"
+
+namespace tarnwick::import {
+
+void TRuleTable::Add(std::string tableName, TImportRule rule) {
+    entries_.push_back({std::move(tableName), std::move(rule)});
+}
+
+const TImportRule* TRuleTable::Find(std::string_view tableName) const {
+    for (const Entry& entry : entries_)
+        if (entry.Name == tableName) return &entry.Rule;
+    return nullptr;
+}
+
+// No table rule is wired in yet: every row is taken up and passed over.
+TRuleTable MakeStoreRules() { return TRuleTable(); }
+
+}  // namespace tarnwick::import

@@ -1,0 +1,25 @@
+// Stand-in hand-off program, installed in a store folder as Lantrel.exe: appends one line with
+// the date-time and its argument to handoff.log beside itself, and exits.
+
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "platform/ExecutablePath.h"
+
+int main(int argc, char** argv) {
+    const std::string argument = argc > 1 ? argv[1] : "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::ofstream log(tarnwick::platform::ExecutableDir() + "handoff.log", std::ios::app);
+    log << stamp << ' ' << argument << '\n';
+    if (!log) {
+        std::cerr << "Lantrel: cannot write handoff.log\n";
+        return 1;
+    }
+    return 0;
+}
