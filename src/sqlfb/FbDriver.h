@@ -1,0 +1,85 @@
+#pragma once
+// The Firebird implementation of the driver interfaces. One FbAttachment per driver connection
+// holds the database handle, the transactions and the options; commands, cursors and the
+// metadata object share it (shared_ptr), so a late delete never touches freed memory. Handles of
+// an attachment that has since been detached are never used again (the epoch tells).
+//
+// Transactions: an explicit transaction (BeginTransaction) serves every statement while active.
+// Outside it, a query runs in a read-only read-committed transaction kept open for the life of
+// the attachment (it holds no locks and sees every commit), and any other statement runs in a
+// write transaction of its own that is committed right after it executes, or rolled back when it
+// fails.
+
+#include <ibase.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sqlfb/FbClient.h"
+#include "sqlfb/SQLDriver.h"
+
+namespace tarnwick::sqlfb {
+
+// Last error text of one driver object, served through GetErrorMessageLen / GetErrorMessage.
+class ErrorText {
+public:
+    void Set(std::string text) { text_ = std::move(text); }
+    void Clear() { text_.clear(); }
+    SQLResult Length(std::uint16_t* length) const;
+    SQLResult Copy(char* buffer, std::uint32_t bufferSize) const;
+
+private:
+    std::string text_;
+};
+
+struct IndexRow {
+    std::string IndexName;
+    std::string ColumnName;
+    std::int16_t Position = 0;
+    std::string PrimaryKeyName;
+    std::int16_t Type = 0;
+    std::string SortOrder;
+};
+
+struct FbAttachment {
+    std::shared_ptr<const FbClient> api;
+    isc_db_handle db = 0;
+    unsigned epoch = 0;  // raised at every detach
+    isc_tr_handle explicitTr = 0;
+    bool retained = false;  // explicitTr was committed with retain: it serves as a new one
+    isc_tr_handle readTr = 0;
+
+    // Options.
+    bool waitOnLocks = true;
+    bool commitRetain = false;
+    bool trimChar = false;
+    std::int32_t isolation = 0;
+    std::int32_t dialect = 3;
+    std::int32_t blobSize = -1;
+    std::string roleName;
+    std::string charSet;
+    std::string hostName;
+    std::string serverPort;
+    std::string qualifiedName;
+
+    std::map<std::string, std::vector<IndexRow>> indexCache;
+
+    bool Attached() const { return db != 0; }
+    bool ExplicitActive() const { return explicitTr != 0 && !retained; }
+    // Starts a transaction; false with *error set when the server refuses.
+    bool Start(isc_tr_handle* tr, bool readOnly, std::int32_t isolationLevel, std::string* error);
+    // The transaction to prepare statements in and to run queries in outside an explicit one.
+    isc_tr_handle ReadTransaction(std::string* error);
+    isc_tr_handle PrepareTransaction(std::string* error);
+    // Ends every transaction and detaches (errors ignored).
+    void Detach();
+};
+
+class FbConnection;
+
+ISQLDriver* NewFbDriver(std::shared_ptr<const FbClient> api);
+
+}  // namespace tarnwick::sqlfb
