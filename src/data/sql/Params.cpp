@@ -276,7 +276,12 @@ TParamDriverValue ParamDriverValue(const TParam& param) {
                 // Precision and scale are those of the value itself, read back from its text.
                 TBcd bcd;
                 std::memcpy(&bcd, out.Buffer.data(), sizeof(TBcd));
-                const TBcd own = *BcdFromString(BcdToString(bcd));
+                std::string text = BcdToString(bcd);
+                if (text.find('.') != std::string::npos) {
+                    while (text.back() == '0') text.pop_back();
+                    if (text.back() == '.') text.pop_back();
+                }
+                const TBcd own = *BcdFromString(text);
                 out.Precision = own.Precision;
                 out.Scale = own.Places();
             }

@@ -50,7 +50,7 @@ TEST(ParamDriverValue, TypesLengthsAndBytes) {
         // Half a day: 43 200 000 ms = 0x0293'2E00.
         {"time", TVariant::FromDateTime(2.5), ftTime, 10, 0, 0, 0, 4, Bytes({0x00, 0x2E, 0x93, 0x02})},
         {"currency as BCD", TVariant::FromCurrency(-125000), ftBCD, 8, 0, 3, 1, 34, {}},
-        {"BCD value", TVariant(*BcdFromString("0012.340")), ftFMTBcd, 8, 0, 5, 3, 34, {}},
+        {"BCD value", TVariant(*BcdFromString("0012.340")), ftFMTBcd, 8, 0, 4, 2, 34, {}},
         {"null BCD", TVariant::Null(), ftFMTBcd, 8, 0, 0, 0, 0, {}},
         {"null text", TVariant::Null(), ftString, 1, 0, 0, 0, 0, {}},
         {"time stamp", TVariant(ts), ftTimeStamp, 24, 0, 0, 0, 16, {}},

