@@ -23,7 +23,7 @@ namespace tarnwick {
 //   node         := u32 class, u32 operator, u16 operand...
 //     compare    := class 2, operator 3..8, u16 left node offset, u16 right node offset
 //     strcompare := class 3, operator 3..8, u16 case-insensitive (0/1),
-//                   u16 partial length in bytes (0 = whole value),
+//                   u16 partial length in UTF-8 characters (0 = whole value),
 //                   u16 field node offset, u16 constant node offset
 //     field      := class 4, operator 13, u16 field number, u16 literal offset of the name
 //     constant   := class 5, operator 14, u16 engine field type, u16 size in bytes,
@@ -90,6 +90,14 @@ struct TConstantForm {
     std::uint16_t EngineType;
     std::vector<std::uint8_t> Bytes;
 };
+
+// Characters, not bytes: the engine counts a prefix in whole UTF-8 characters.
+std::size_t Utf8Length(std::string_view text) {
+    std::size_t count = 0;
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+    return count;
+}
 
 // A plain decimal integer: optional sign, digits, nothing else.
 long long ParseInteger(const std::string& text) {
@@ -227,7 +235,7 @@ std::vector<std::uint8_t> TFilterExpr::Build(const TExprNode& root) const {
     if (text && !options_.Contains(foNoPartialCompare) && constant.size() > 1 &&
         constant.back() == '*') {
         constant.pop_back();
-        partial = static_cast<std::uint16_t>(Utf8Prefix(constant, kMaxStringBytes).size());
+        partial = static_cast<std::uint16_t>(Utf8Length(Utf8Prefix(constant, kMaxStringBytes)));
     }
     const TConstantForm form = ConstantForm(constant, kind);
 

@@ -71,7 +71,7 @@ TEST(FilterImage, TextsGiveTheirImages) {
         {"MASTERBILLID = 'B0*'", noPartial, "=(#2 MASTERBILLID, str 'B0*')"},
         {"MASTERBILLID = '*'", none, "=(#2 MASTERBILLID, str '*')"},
         {"MASTERBILLID = '**'", none, "=[ci=0 partial=1](#2 MASTERBILLID, str '*')"},
-        {"MASTERBILLID = '綠*'", none, "=[ci=0 partial=3](#2 MASTERBILLID, str '綠')"},
+        {"MASTERBILLID = '綠茶*'", none, "=[ci=0 partial=2](#2 MASTERBILLID, str '綠茶')"},
         {"MASTERBILLID = 'B001'", ci, "=[ci=1 partial=0](#2 MASTERBILLID, str 'B001')"},
         {"MASTERBILLID = 'b0*'", ci, "=[ci=1 partial=2](#2 MASTERBILLID, str 'b0')"},
         {"MASTERBILLID = 'b0*'", ci | noPartial, "=[ci=1 partial=0](#2 MASTERBILLID, str 'b0*')"},
