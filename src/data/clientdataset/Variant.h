@@ -47,6 +47,10 @@ public:
     TVariant(std::string_view v) : value_(std::string(v)) {}
     TVariant(const char* v) : value_(std::string(v)) {}
     TVariant(std::u16string v) : value_(std::move(v)) {}
+    TVariant(std::u16string_view v) : value_(std::u16string(v)) {}
+    TVariant(const char16_t* v) : value_(std::u16string(v)) {}
+    // Any other pointer would silently become a boolean.
+    TVariant(const void*) = delete;
     TVariant(std::vector<std::uint8_t> v) : value_(std::move(v)) {}
     TVariant(const TBcd& v) : value_(v) {}
     TVariant(const TSQLTimeStamp& v) : value_(v) {}
