@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/Text.h"
+#include "data/sql/SQLBlobStream.h"
 #include "data/sql/SQLDataSet.h"
 #include "data/sql/SQLQuery.h"
 #include "TestDatabase.h"
@@ -420,6 +421,12 @@ TEST_F(SQLStatementTest, BlobsWholeOrNotAtAll) {
     EXPECT_EQ(read.size(), big.size());
     EXPECT_TRUE(read == big);
     EXPECT_FALSE(ds->FieldNamed("C_BLOB").IsNull());
+    TSQLBlobStream stream(ds->FieldNamed("C_BLOB"));
+    EXPECT_EQ(stream.Size(), big.size());
+    char head[4] = {};
+    EXPECT_EQ(stream.Read(head, 3), 3u);
+    EXPECT_STREQ(head, "abc");
+    EXPECT_EQ(stream.Position(), 3u);
     ds->Close();
 
     ds->SetMaxBlobSize(0);
