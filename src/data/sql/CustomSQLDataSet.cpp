@@ -855,7 +855,9 @@ std::string TCustomSQLDataSet::PSGetQuoteChar() const {
     return connection_ != nullptr ? connection_->QuoteChar() : std::string();
 }
 
-std::string TCustomSQLDataSet::PSGetTableName() const { return FindTableName(commandText_); }
+std::string TCustomSQLDataSet::PSGetTableName() const {
+    return commandType_ == ctTable ? commandText_ : FindTableName(commandText_);
+}
 
 std::uint32_t TCustomSQLDataSet::PSGetLocaleCode() const {
     return connection_ != nullptr ? connection_->LocaleCode() : 0;
