@@ -28,7 +28,7 @@ SQLResult ErrorText::Copy(char* buffer, std::uint32_t bufferSize) const {
     return kSQLSuccess;
 }
 
-namespace {
+namespace detail {
 
 // ---------------------------------------------------------------------------------------------
 // Small helpers
@@ -194,6 +194,7 @@ void DescribeColumn(const XSQLVAR& var, Column& c) {
 
 struct FbStatement {
     std::shared_ptr<FbAttachment> att;
+    std::string sql;  // the prepared text
     isc_stmt_handle handle = 0;
     unsigned epoch = 0;
     bool prepared = false;
@@ -718,17 +719,23 @@ public:
         return kSQLSuccess;
     }
 
+    ~FbCommand() override { ReleaseStatement(); }
+
     SQLResult Prepare(const char* sql, std::uint16_t paramCount) override {
         error_.Clear();
         FbAttachment& att = *st_->att;
         if (!att.Attached()) return Fail(kSQLInvalidHandle, "The connection is closed");
         if (sql == nullptr) return Fail(kSQLInvalidParameter, "No statement text");
-        st_->CloseCursor();
-        st_->prepared = false;
         params_.clear();
+        rowsAffected_ = 0;
+        ReleaseStatement();
+        // A text prepared before on this connection comes back from the cache as it was.
+        if (auto cached = att.TakeStatement(sql)) {
+            st_ = std::move(cached);
+            return kSQLSuccess;
+        }
         const FbClient& api = *att.api;
         ISC_STATUS_ARRAY status;
-        if (st_->handle != 0 && !st_->HandleValid()) st_->handle = 0;
         if (st_->handle == 0) {
             if (api.dsql_allocate_statement(status, &att.db, &st_->handle) != 0)
                 return Fail(kSQLServerError, api.StatusText(status));
@@ -770,8 +777,8 @@ public:
             var.sqlind = &c.indicator;
         }
         st_->out->sqld = static_cast<ISC_SHORT>(columns);
+        st_->sql = sql;
         st_->prepared = true;
-        rowsAffected_ = 0;
         return kSQLSuccess;
     }
 
@@ -831,7 +838,11 @@ public:
             return Fail(kSQLServerError, error);
         }
         if (!finishOwn(true)) return Fail(kSQLServerError, error);
-        if (st_->type == isc_info_sql_stmt_ddl) att.indexCache.clear();
+        if (st_->type == isc_info_sql_stmt_ddl) {
+            // The catalog changed: what was learned about tables and statements may be stale.
+            att.indexCache.clear();
+            att.ClearStatements();
+        }
         return kSQLSuccess;
     }
 
@@ -859,6 +870,17 @@ public:
 private:
     bool IsQuery() const {
         return st_->type == isc_info_sql_stmt_select || st_->type == isc_info_sql_stmt_select_for_upd;
+    }
+
+    // Hands a prepared statement that no cursor uses to the connection's cache and starts afresh.
+    void ReleaseStatement() {
+        auto att = st_->att;
+        if (st_->prepared && st_->HandleValid() && st_.use_count() == 1) {
+            st_->CloseCursor();
+            att->PutStatement(std::move(st_));
+        }
+        st_ = std::make_shared<FbStatement>();
+        st_->att = std::move(att);
     }
 
     static bool Bindable(std::uint16_t logType) {
@@ -1466,7 +1488,9 @@ private:
     std::shared_ptr<const FbClient> api_;
 };
 
-}  // namespace
+}  // namespace detail
+
+using namespace detail;
 
 // ---------------------------------------------------------------------------------------------
 // Attachment
@@ -1498,11 +1522,42 @@ isc_tr_handle FbAttachment::ReadTransaction(std::string* error) {
     return readTr;
 }
 
+std::shared_ptr<detail::FbStatement> FbAttachment::TakeStatement(const std::string& sql) {
+    for (auto it = statementCache.begin(); it != statementCache.end(); ++it) {
+        if ((*it)->sql == sql) {
+            auto statement = std::move(*it);
+            statementCache.erase(it);
+            return statement;
+        }
+    }
+    return nullptr;
+}
+
+void FbAttachment::PutStatement(std::shared_ptr<detail::FbStatement> statement) {
+    if (!Attached() || statement == nullptr) return;
+    for (auto& kept : statementCache) {
+        if (kept->sql == statement->sql) {
+            kept = std::move(statement);
+            return;
+        }
+    }
+    if (statementCache.size() >= kStatementCacheSize) statementCache.erase(statementCache.begin());
+    statementCache.push_back(std::move(statement));
+}
+
+void FbAttachment::ClearStatements() {
+    // Moved out first: dropping a statement must not touch the list being cleared.
+    auto statements = std::move(statementCache);
+    statementCache.clear();
+    statements.clear();
+}
+
 isc_tr_handle FbAttachment::PrepareTransaction(std::string* error) {
     return ExplicitActive() ? explicitTr : ReadTransaction(error);
 }
 
 void FbAttachment::Detach() {
+    ClearStatements();  // also breaks the statement -> attachment ownership cycle
     if (db == 0) return;
     ISC_STATUS_ARRAY status;
     if (readTr != 0) api->commit_transaction(status, &readTr);

@@ -9,6 +9,7 @@
 // the attachment (it holds no locks and sees every commit), and any other statement runs in a
 // write transaction of its own that is committed right after it executes, or rolled back when it
 // fails.
+// Statements are kept for reuse by text once their command lets them go (see statementCache).
 
 #include <ibase.h>
 
@@ -22,6 +23,10 @@
 #include "sqlfb/SQLDriver.h"
 
 namespace tarnwick::sqlfb {
+
+namespace detail {
+struct FbStatement;
+}
 
 // Last error text of one driver object, served through GetErrorMessageLen / GetErrorMessage.
 class ErrorText {
@@ -66,6 +71,10 @@ struct FbAttachment {
     std::string qualifiedName;
 
     std::map<std::string, std::vector<IndexRow>> indexCache;
+    // Prepared statements no command uses any more, oldest first, found again by their text:
+    // a text run again (the same UPDATE for every row) skips the server's prepare.
+    static constexpr std::size_t kStatementCacheSize = 32;
+    std::vector<std::shared_ptr<detail::FbStatement>> statementCache;
 
     bool Attached() const { return db != 0; }
     bool ExplicitActive() const { return explicitTr != 0 && !retained; }
@@ -74,6 +83,9 @@ struct FbAttachment {
     // The transaction to prepare statements in and to run queries in outside an explicit one.
     isc_tr_handle ReadTransaction(std::string* error);
     isc_tr_handle PrepareTransaction(std::string* error);
+    std::shared_ptr<detail::FbStatement> TakeStatement(const std::string& sql);
+    void PutStatement(std::shared_ptr<detail::FbStatement> statement);
+    void ClearStatements();
     // Ends every transaction and detaches (errors ignored).
     void Detach();
 };

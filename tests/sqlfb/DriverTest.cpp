@@ -532,6 +532,36 @@ TEST_F(DriverTest, ReexecutingAndClosingCursors) {
     EXPECT_EQ(current->Next(), 0);  // deleting the dead cursor leaves the live one alone
 }
 
+TEST_F(DriverTest, RepeatedTextsReuseTheirStatementAndSeeCatalogChanges) {
+    for (int i = 1; i <= 3; ++i) Exec(*conn_, "INSERT INTO NOKEY VALUES (" + std::to_string(i) + ", 't')");
+    for (std::int32_t n : {1, 2, 3, 2}) {
+        auto update = Command(*conn_);  // a new command each time, as the statement side makes them
+        ASSERT_EQ(update->Prepare("UPDATE NOKEY SET T = ? WHERE N >= ?", 2), 0) << ErrorOf(*update);
+        BindText(*update, 1, "v" + std::to_string(n));
+        Bind(*update, 2, kLogInt32, &n, 4);
+        ASSERT_EQ(update->Execute(nullptr), 0) << ErrorOf(*update);
+        std::uint32_t rows = 0;
+        update->GetRowsAffected(&rows);
+        EXPECT_EQ(rows, static_cast<std::uint32_t>(4 - n));
+    }
+    // A cursor still open keeps its statement: preparing the command anew leaves it working.
+    auto command = Command(*conn_);
+    ASSERT_EQ(command->Prepare("SELECT T FROM NOKEY ORDER BY N", 0), 0);
+    ISQLCursor* raw = nullptr;
+    ASSERT_EQ(command->Execute(&raw), 0);
+    std::unique_ptr<ISQLCursor> open(raw);
+    ASSERT_EQ(command->Prepare("SELECT T FROM NOKEY ORDER BY N", 0), 0);
+    ASSERT_EQ(open->Next(), 0);
+    EXPECT_EQ(ReadText(*open, 1), "v1");
+    open.reset();
+
+    Exec(*conn_, "ALTER TABLE NOKEY ADD EXTRA INTEGER");
+    Query q = Open(*conn_, "SELECT * FROM NOKEY");
+    std::uint16_t count = 0;
+    q.cursor->GetColumnCount(&count);
+    EXPECT_EQ(count, 3);
+}
+
 TEST_F(DriverTest, ObjectsOutlivingTheirConnectionStaySafe) {
     auto command = Command(*conn_);
     ASSERT_EQ(command->Prepare("SELECT * FROM NOKEY", 0), 0);
