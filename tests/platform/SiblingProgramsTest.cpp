@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "platform/ProgramStart.h"
+#include "platform/TestFolders.h"
+#include "platform/WindowLock.h"
+
+namespace tarnwick::platform {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::TPrivateRuntimeFolder;
+using testing::TTempFolder;
+using testing::WriteFile;
+
+// Waits (up to a generous limit) until `path` exists; the started programs run detached.
+bool AppearsSoon(const std::string& path) {
+    for (int i = 0; i < 500 && !Exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Exists(path);
+}
+
+TEST(WindowLockTest, ALockIsAWindowUntilReleased) {
+    TPrivateRuntimeFolder runtime;
+    EXPECT_FALSE(FindWindowClass("TFormScrivel"));
+    {
+        TWindowClassLock window("TFormScrivel");
+        ASSERT_TRUE(window.Held());
+        EXPECT_TRUE(FindWindowClass("TFormScrivel"));
+        EXPECT_FALSE(FindWindowClass("TFormOther"));
+        TWindowClassLock second("TFormScrivel");
+        EXPECT_FALSE(second.Held());
+    }
+    EXPECT_FALSE(FindWindowClass("TFormScrivel"));
+    struct stat st {};
+    ASSERT_EQ(::stat(RuntimeFolder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(RuntimeFolder().rfind(::getenv("XDG_RUNTIME_DIR"), 0), 0u);
+}
+
+TEST(WindowLockTest, AProgramThatDiesLeavesNoWindow) {
+    TPrivateRuntimeFolder runtime;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        TWindowClassLock window("TFormScrivel");
+        char held = window.Held() ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &held, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    EXPECT_EQ(held, 'y');
+    EXPECT_TRUE(FindWindowClass("TFormScrivel"));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_FALSE(FindWindowClass("TFormScrivel"));
+}
+
+class ProgramStartTest : public ::testing::Test {
+protected:
+    std::string Dir() const { return folder_.Path(); }
+    // A shell script that records its arguments in <dir>/<name>.args.
+    std::string Script(const std::string& path, const std::string& body) {
+        WriteFile(path, "#!/bin/sh\n" + body + "\n", 0755);
+        return path;
+    }
+    TTempFolder folder_;
+};
+
+TEST_F(ProgramStartTest, StartsWithArgumentsDetachedAndLeavesNoZombie) {
+    const std::string out = Dir() + "out";
+    Script(Dir() + "prog", "echo \"$# $1 $2\" > '" + out + ".tmp'; readlink /proc/$$/fd/0 >> '" + out +
+                               ".tmp'; ps -o sid= -p $$ >> '" + out + ".tmp'; mv '" + out + ".tmp' '" + out + "'");
+    ASSERT_TRUE(StartProgram(Dir() + "prog", {"AD", "x y"}));
+    ASSERT_TRUE(AppearsSoon(out));
+    const std::string text = ReadFile(out);
+    EXPECT_EQ(text.substr(0, text.find('\n')), "2 AD x y");
+    EXPECT_NE(text.find("/dev/null"), std::string::npos);
+    const std::string lastLine = text.substr(text.rfind('\n', text.size() - 2) + 1);
+    EXPECT_NE(std::stol(lastLine), static_cast<long>(::getsid(0))) << "expected a session of its own";
+    // The program was adopted elsewhere: nothing of ours is left to reap.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(ProgramStartTest, ReturnsWhenTheProgramSaysItIsReady) {
+    // Closes the ready descriptor, then works on for a while: the start must not wait for it.
+    Script(Dir() + "prog", "touch '" + Dir() + "ready'; eval \"exec $MORVANE_READY_FD>&-\"; sleep 2; touch '" +
+                               Dir() + "done' 2>/dev/null");
+    ASSERT_TRUE(StartProgram(Dir() + "prog", {}));
+    EXPECT_TRUE(Exists(Dir() + "ready"));
+    EXPECT_FALSE(Exists(Dir() + "done"));
+}
+
+TEST_F(ProgramStartTest, AProgramThatNeverSaysReadyEndsTheWaitAtTheTimeOut) {
+    Script(Dir() + "prog", "echo $$ > '" + Dir() + "pid'; sleep 30");
+    ASSERT_TRUE(StartProgram(Dir() + "prog", {}, std::chrono::milliseconds(300)));
+    ASSERT_TRUE(AppearsSoon(Dir() + "pid"));
+    const pid_t pid = std::stoi(ReadFile(Dir() + "pid"));
+    EXPECT_EQ(::kill(pid, 0), 0) << "still running after the start returned";
+    ::kill(pid, SIGKILL);
+}
+
+TEST_F(ProgramStartTest, WhatCannotBeStartedAnswersFalse) {
+    WriteFile(Dir() + "plain", "not a program", 0644);
+    Script(Dir() + "badinterp", "");
+    WriteFile(Dir() + "badinterp", "#!/nonexistent/interpreter\n", 0755);
+    EXPECT_FALSE(StartProgram(Dir() + "missing", {}));
+    EXPECT_FALSE(StartProgram(Dir() + "plain", {}));
+    EXPECT_FALSE(StartProgram(Dir(), {}));
+    EXPECT_FALSE(StartProgram(Dir() + "badinterp", {}));
+}
+
+// An unquoted command line: the text up to each blank in turn is tried as the program.
+TEST_F(ProgramStartTest, CommandLineTakesTheFirstPrefixThatIsAProgram) {
+    const std::string store = Dir() + "my store/";
+    const std::string record = " echo \"$0|$*\" > '" + Dir() + "ran.tmp'; mv '" + Dir() + "ran.tmp' '" + Dir() + "ran'";
+    Script(store + "Lantrel.exe", record);
+    EXPECT_EQ(WinExec(store + "Lantrel.exe  AS  x", 1), 33);
+    ASSERT_TRUE(AppearsSoon(Dir() + "ran"));
+    EXPECT_EQ(ReadFile(Dir() + "ran"), store + "Lantrel.exe|AS x\n");
+    std::filesystem::remove(Dir() + "ran");
+
+    // A program at the first word of the path wins, as the original platform reads the line.
+    Script(Dir() + "my", record);
+    EXPECT_EQ(WinExec(store + "Lantrel.exe AS", 1), 33);
+    ASSERT_TRUE(AppearsSoon(Dir() + "ran"));
+    EXPECT_EQ(ReadFile(Dir() + "ran"), Dir() + "my|store/Lantrel.exe AS\n");
+
+    EXPECT_EQ(WinExec(Dir() + "nothing here AS", 1), 2);
+}
+
+}  // namespace
+}  // namespace tarnwick::platform
