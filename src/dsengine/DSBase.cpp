@@ -96,7 +96,12 @@ public:
         if (t.HasFields()) return t.error.Fail(DBERR_INVALIDPARAM, "The dataset already has fields");
         if (descs.empty()) return t.error.Fail(DBERR_INVALIDPARAM, "No fields given");
         std::vector<FieldInfo> fields;
-        for (const DSFLDDesc& d : descs) fields.push_back(FieldFromDesc(d));
+        for (const DSFLDDesc& d : descs) {
+            fields.push_back(FieldFromDesc(d));
+            if (const std::string problem = ValidateField(fields.back()); !problem.empty())
+                return t.error.Fail(DBERR_NOTSUPPORTED, Format("Field %zu ('%s'): %s", fields.size(),
+                                                               fields.back().name.c_str(), problem.c_str()));
+        }
         return t.SetFields(std::move(fields), t.error);
     }
 
@@ -159,7 +164,11 @@ public:
     DBResult AddOptParameter(std::uint32_t fieldNo, const std::string& name, const std::string& value) override {
         Params* params = ParamsOf(fieldNo);
         if (!params) return DBERR_INVALIDFIELD;
-        if (name.empty()) return table_->error.Fail(DBERR_INVALIDPARAM, "Optional parameter without a name");
+        Params others;
+        for (const auto& p : *params)
+            if (p.first != name) others.push_back(p);
+        if (const std::string problem = ValidateParamName(others, name, fieldNo != 0); !problem.empty())
+            return table_->error.Fail(DBERR_INVALIDPARAM, "Optional " + problem);
         SetParam(*params, name, value);
         return DBERR_NONE;
     }

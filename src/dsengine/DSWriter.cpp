@@ -19,10 +19,9 @@ public:
     DBResult AddField(const DSFLDDesc& desc) override {
         if (table_.HasFields()) return Fail(DBERR_INVALIDPARAM, "Fields are added before the first row");
         FieldInfo f = FieldFromDesc(desc);
-        if (f.name.empty()) return Fail(DBERR_INVALIDPARAM, "A field needs a name");
-        if (!LayoutField(f))
-            return Fail(DBERR_NOTSUPPORTED, Format("Field '%s': type %d with width %d cannot be held",
-                                                   f.name.c_str(), desc.iFldType, desc.iUnits1));
+        if (const std::string problem = ValidateField(f); !problem.empty())
+            return Fail(DBERR_NOTSUPPORTED, Format("Field %zu ('%s'): %s", pending_.size() + 1, f.name.c_str(),
+                                                   problem.c_str()));
         pending_.push_back(std::move(f));
         return DBERR_NONE;
     }
@@ -34,6 +33,11 @@ public:
         else if (!table_.HasFields() && fieldNo <= pending_.size()) params = &pending_[fieldNo - 1].params;
         else if (table_.HasFields() && fieldNo <= table_.FieldCount()) params = &table_.FieldParams(fieldNo - 1);
         if (!params) return Fail(DBERR_INVALIDFIELD, Format("Field number %u is not known", fieldNo));
+        std::vector<std::pair<std::string, std::string>> others;
+        for (const auto& p : *params)
+            if (p.first != name) others.push_back(p);
+        if (const std::string problem = ValidateParamName(others, name, fieldNo != 0); !problem.empty())
+            return Fail(DBERR_INVALIDPARAM, "Optional " + problem);
         for (auto& p : *params)
             if (p.first == name) {
                 p.second = value;

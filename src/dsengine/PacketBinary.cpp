@@ -80,12 +80,14 @@ public:
         param = {std::string(name), std::string(value)};
         return true;
     }
-    bool Params(std::vector<std::pair<std::string, std::string>>& params) {
+    bool Params(std::vector<std::pair<std::string, std::string>>& params, bool fieldLevel) {
         std::uint32_t count;
         if (!Get(count) || count > Left()) return false;
-        params.resize(count);
-        for (auto& p : params)
-            if (!Param(p)) return false;
+        for (std::uint32_t k = 0; k < count; ++k) {
+            std::pair<std::string, std::string> p;
+            if (!Param(p) || !ValidateParamName(params, p.first, fieldLevel).empty()) return false;
+            params.push_back(std::move(p));
+        }
         return true;
     }
     std::size_t Left() const { return static_cast<std::size_t>(end_ - p_); }
@@ -95,6 +97,16 @@ private:
     const std::uint8_t* p_;
     const std::uint8_t* end_;
 };
+
+// Text values hold no zero character (the record form ends text there) and are valid UTF-16.
+std::string CheckText(const FieldInfo& f, std::string_view bytes) {
+    if (f.storage == Storage::String && bytes.find('\0') != std::string_view::npos) return "text holds a zero byte";
+    if (f.storage != Storage::WideString) return {};
+    std::string utf8;
+    if (!Utf16ToUtf8(bytes, utf8)) return "text is no valid UTF-16";
+    if (utf8.find('\0') != std::string::npos) return "text holds a zero character";
+    return {};
+}
 
 DBResult Bad(ErrorState& err, const std::string& what) {
     return err.Fail(DBERR_INVALIDPACKET, "Unreadable binary data packet: " + what);
@@ -167,16 +179,14 @@ DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t si
         std::string_view name;
         DSFLDDesc& d = f.desc;
         if (!r.Get(nameLen) || !r.View(nameLen, name) || !r.Get(d.iFldType) || !r.Get(d.iFldSubType) ||
-            !r.Get(d.iUnits1) || !r.Get(d.iUnits2) || !r.Get(d.iFldAttr) || !r.Params(f.params))
-            return Bad(err, Format("field %u is cut short", i + 1));
+            !r.Get(d.iUnits1) || !r.Get(d.iUnits2) || !r.Get(d.iFldAttr) || !r.Params(f.params, true))
+            return Bad(err, Format("field %u is cut short or has misnamed parameters", i + 1));
         f.name = std::string(name);
-        if (f.name.empty() || f.name.size() > 31) return Bad(err, Format("field %u has no valid name", i + 1));
-        if (!LayoutField(f) || d.iUnits2 < 0 || d.iUnits2 > 64)
-            return Bad(err, Format("field %u (%s) has type %d with width %d", i + 1, f.name.c_str(),
-                                   d.iFldType, d.iUnits1));
+        if (const std::string problem = ValidateField(f); !problem.empty())
+            return Bad(err, Format("field %u: %s", i + 1, problem.c_str()));
     }
     std::vector<std::pair<std::string, std::string>> params;
-    if (!r.Params(params)) return Bad(err, "the dataset parameters are cut short");
+    if (!r.Params(params, false)) return Bad(err, "the dataset parameters are cut short or misnamed");
     if (table.HasFields()) {
         bool same = table.FieldCount() == fieldCount;
         for (std::uint32_t i = 0; same && i < fieldCount; ++i)
@@ -187,8 +197,7 @@ DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t si
             return err.Fail(DBERR_METADATAMISMATCH,
                             "The appended data packet's fields differ from the dataset's fields");
     } else {
-        const DBResult s = table.SetFields(std::move(fields), err);
-        if (s != DBERR_NONE) return s;
+        if (table.SetFields(std::move(fields), err) != DBERR_NONE) return Bad(err, err.text);
         table.Params() = std::move(params);
         table.isDelta = (flags & kFlagDelta) != 0;
     }
@@ -228,12 +237,18 @@ DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t si
                     (f.storage == Storage::WideString && len % 2 != 0))
                     return Bad(err, Format("row %u, field '%s': %u bytes do not fit the width %d", row,
                                            f.name.c_str(), len, f.desc.iUnits1));
+                if (const std::string problem = CheckText(f, bytes); !problem.empty())
+                    return Bad(err, Format("row %u, field '%s': %s", row, f.name.c_str(), problem.c_str()));
                 var[i] = bytes;
                 total += len;
                 continue;
             }
             if (!r.Bytes(fixed, f.storeSize)) return Bad(err, Format("row %u, field '%s' is cut short", row, f.name.c_str()));
-            if (const std::string problem = VerifyValue(f, fixed); !problem.empty())
+            std::string problem = VerifyValue(f, fixed);
+            if (problem.empty() && (f.desc.iFldType == fldBCD || f.desc.iFldType == fldFMTBCD) &&
+                fixed[0] > f.desc.iUnits1)
+                problem = Format("%u digits are more than the field's %d", fixed[0], f.desc.iUnits1);
+            if (!problem.empty())
                 return Bad(err, Format("row %u, field '%s': %s", row, f.name.c_str(), problem.c_str()));
         }
         std::uint8_t* stored = table.RowArena().Allocate(total);

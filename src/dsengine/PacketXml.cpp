@@ -493,9 +493,6 @@ DBResult ReadMetadata(Table& table, const pugi::xml_node& packet, ErrorState& er
         FieldInfo field;
         const DBResult r = ReadField(node, number, field, err);
         if (r != DBERR_NONE) return r;
-        for (const FieldInfo& other : fields)
-            if (other.name == field.name)
-                return BadPacket(err, Format("FIELD %zu: a second field named '%s'", number, field.name.c_str()));
         fields.push_back(std::move(field));
     }
     std::vector<std::pair<std::string, std::string>> params;
@@ -512,7 +509,7 @@ DBResult ReadMetadata(Table& table, const pugi::xml_node& packet, ErrorState& er
     }
     if (fields.empty()) return BadPacket(err, "the packet describes no fields");
     const DBResult r = table.SetFields(std::move(fields), err);
-    if (r != DBERR_NONE) return r;
+    if (r != DBERR_NONE) return BadPacket(err, err.text);
     table.Params() = std::move(params);
     table.isDelta = delta;
     return DBERR_NONE;
@@ -568,6 +565,37 @@ const char* SubtypeWord(const DSFLDDesc& d) {
 }
 
 }  // namespace
+
+std::string ValidateParamName(const std::vector<std::pair<std::string, std::string>>& params,
+                              std::string_view name, bool fieldLevel) {
+    if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0])) ||
+        !std::all_of(name.begin(), name.end(), [](char c) { return IsNameChar(static_cast<unsigned char>(c)); }))
+        return "parameter name " + Quote(name) + " is no XML name";
+    static const char* const kFieldAttrs[] = {"attrname", "fieldtype", "WIDTH",    "DECIMALS",
+                                              "SUBTYPE",  "hidden",    "readonly", "required"};
+    if (fieldLevel && std::any_of(std::begin(kFieldAttrs), std::end(kFieldAttrs), [&](const char* k) { return name == k; }))
+        return "parameter name " + Quote(name) + " is a FIELD attribute";
+    for (const auto& p : params)
+        if (p.first == name) return "parameter " + Quote(name) + " appears twice";
+    return {};
+}
+
+std::string ValidateField(FieldInfo& field) {
+    const DSFLDDesc& d = field.desc;
+    if (field.name.empty() || field.name.size() > 31) return "the name is not 1 to 31 bytes";
+    for (const char c : field.name)
+        if (static_cast<unsigned char>(c) < 0x20) return "the name holds a control character";
+    if (TypeWord(field).empty()) return Format("type %d has no packet form", d.iFldType);
+    bool subtypeFits = d.iFldSubType == fldstNONE || (d.iFldType == fldBLOB && d.iFldSubType == fldstBINARY);
+    for (const auto& e : kSubtypes) subtypeFits = subtypeFits || (e.type == d.iFldType && e.subtype == d.iFldSubType);
+    if (!subtypeFits) return Format("subtype %d does not fit type %d", d.iFldSubType, d.iFldType);
+    if ((d.iFldType == fldBCD || d.iFldType == fldFMTBCD) &&
+        (d.iUnits1 < 1 || d.iUnits1 > 64 || d.iUnits2 < 0 || d.iUnits2 > d.iUnits1))
+        return Format("precision %d and places %d are out of range", d.iUnits1, d.iUnits2);
+    if (d.iFldAttr & ~0x3F) return Format("attribute bits 0x%X are not known", d.iFldAttr);
+    if (!LayoutField(field)) return Format("width %d is out of range", d.iUnits1);
+    return {};
+}
 
 DBResult ReadXmlPacket(Table& table, const char* data, std::size_t size, ErrorState& err) {
     if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {

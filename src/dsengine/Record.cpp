@@ -81,6 +81,12 @@ DBResult PutFieldValue(Table& table, std::uint8_t* recBuf, std::uint32_t fieldNo
         if (n > width) n = static_cast<std::uint16_t>(width);
         if (f.storage == Storage::WideString) {
             n &= ~1u;
+            // Like narrow text, wide text ends at a zero character.
+            for (std::uint16_t k = 0; k < n; k += 2)
+                if (GetU16(src + 2 + k) == 0) {
+                    n = k;
+                    break;
+                }
             // Never keep the first half of a surrogate pair alone.
             if (n >= 2 && (GetU16(src + 2 + n - 2) & 0xFC00) == 0xD800) n -= 2;
         }

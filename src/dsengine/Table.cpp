@@ -100,6 +100,9 @@ DBResult Table::SetFields(std::vector<FieldInfo> fields, ErrorState& err) {
     std::uint32_t store = 0, offset = 0;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         FieldInfo& f = fields[i];
+        for (std::size_t k = 0; k < i; ++k)
+            if (fields[k].name == f.name)
+                return err.Fail(DBERR_INVALIDPARAM, Format("FIELD %zu: a second field named '%s'", i + 1, f.name.c_str()));
         if (!LayoutField(f))
             return err.Fail(DBERR_NOTSUPPORTED,
                             Format("Field '%s' (field %zu): type %d with width %d cannot be held",

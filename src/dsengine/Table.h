@@ -177,6 +177,13 @@ bool SameFieldValue(const Table& table, const std::uint8_t* a, const std::uint8_
 // A field description from a caller's descriptor (name, type, subtype, units, attributes).
 FieldInfo FieldFromDesc(const DSFLDDesc& desc);
 
+// Checks a field description as a packet may carry it (name, type word, subtype, units,
+// attributes) and lays it out; answers the problem, empty when the field is sound.
+std::string ValidateField(FieldInfo& field);
+// Parameter names must be XML names, unique, and for fields none of the FIELD attributes.
+std::string ValidateParamName(const std::vector<std::pair<std::string, std::string>>& params,
+                              std::string_view name, bool fieldLevel);
+
 // Layout of one field from its type, subtype and units: record-buffer length and storage kind.
 // Answers false for kinds the engine does not hold.
 bool LayoutField(FieldInfo& field);
