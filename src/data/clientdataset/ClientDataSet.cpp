@@ -145,7 +145,14 @@ void TCustomClientDataSet::LoadPacketFile(const std::string& path) {
         explicit OpeningFlag(bool& f) : flag(f) { flag = true; }
         ~OpeningFlag() { flag = false; }
     } opening(openingFromFile_);
-    std::vector<std::uint8_t> content = platform::ReadWholeFile(source);
+    std::vector<std::uint8_t> content;
+    try {
+        content = platform::ReadWholeFile(source);
+    } catch (const EVariantArrayCreateError&) {
+        // The old packet was given up for the new one before the new one could be held.
+        retained_.reset();
+        throw;
+    }
     // A file of length 0 leaves the retained packet as it was.
     if (!content.empty()) retained_ = std::move(content);
     Open();

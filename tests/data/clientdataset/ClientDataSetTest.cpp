@@ -1,0 +1,335 @@
+// File datasets over the real dataset engine: packets are written as files into a fresh folder.
+#include "data/clientdataset/ClientDataSet.h"
+
+#include "base/Exception.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Packet(const std::string& fields, const std::string& rows, const std::string& params = {}) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+           "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" + fields + "</FIELDS>" + params +
+           "</METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>\n";
+}
+
+const std::string kDetailFields =
+    "<FIELD attrname=\"LINE_NO\" fieldtype=\"i4\"/>"
+    "<FIELD attrname=\"MASTERBILLID\" fieldtype=\"string\" WIDTH=\"20\"/>"
+    "<FIELD attrname=\"PROD_NAME\" fieldtype=\"string\" WIDTH=\"30\"/>"
+    "<FIELD attrname=\"PRICE\" fieldtype=\"fixed\" WIDTH=\"12\" DECIMALS=\"2\"/>"
+    "<FIELD attrname=\"UPD_TIME\" fieldtype=\"SQLdateTime\"/>"
+    "<FIELD attrname=\"NOTE\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>";
+
+std::string DetailRows(const std::vector<std::string>& bills) {
+    std::string rows;
+    int line = 1;
+    for (const std::string& bill : bills) {
+        rows += "<ROW LINE_NO=\"" + std::to_string(line) + "\" MASTERBILLID=\"" + bill +
+                "\" PROD_NAME=\"綠茶 " + std::to_string(line) +
+                "\" PRICE=\"25.50\" UPD_TIME=\"20261210T08:30:00.250\" NOTE=\"5LqM5pel\"/>";
+        ++line;
+    }
+    return rows;
+}
+
+std::string MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "(no failure)";
+}
+
+class FileDataSet : public ::testing::Test {
+protected:
+    FileDataSet() {
+        folder_ = fs::path(::testing::TempDir()) /
+                  ("cds-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        ds.SetName("CDS_Mast");
+    }
+    ~FileDataSet() override {
+        ds.Close();
+        fs::remove_all(folder_);
+    }
+    std::string Write(const std::string& name, const std::string& content) {
+        const fs::path path = folder_ / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+    std::vector<int> Walk() {
+        std::vector<int> lines;
+        while (!ds.AtEnd()) {
+            EXPECT_EQ(ds.RecordNumber(), static_cast<int>(lines.size()) + 1);
+            lines.push_back(VarToInt32(ds.FieldNamed("LINE_NO").VariantValue()));
+            ds.MoveNext();
+        }
+        return lines;
+    }
+
+    fs::path folder_;
+    TClientDataSet ds;
+};
+
+TEST_F(FileDataSet, LoadsWalksAndReadsEveryRow) {
+    ds.LoadPacketFile(Write("detail.XML", Packet(kDetailFields, DetailRows({"B1", "B2", "B1"}) +
+                                                                    "<ROW LINE_NO=\"4\"/>")));
+    ASSERT_TRUE(ds.Active());
+    EXPECT_EQ(ds.FieldTotal(), 6);
+    EXPECT_EQ(ds.RecordTotal(), 4);
+    EXPECT_TRUE(ds.AtStart());
+    EXPECT_EQ(Walk(), (std::vector<int>{1, 2, 3, 4}));
+    // The last row is current: nulls read as null, a null memo as empty text.
+    EXPECT_TRUE(ds.FieldNamed("PRICE").VariantValue().IsNull());
+    EXPECT_EQ(ds.FieldNamed("NOTE").VariantValue(), TVariant(std::string()));
+    // MoveNext at the end changes nothing.
+    ds.MoveNext();
+    EXPECT_TRUE(ds.AtEnd());
+    EXPECT_EQ(ds.RecordNumber(), 4);
+
+    ds.MoveFirst();
+    EXPECT_EQ(ds.FieldNamed("prod_name").StringValue(), "綠茶 1");
+    EXPECT_EQ(ds.FieldNamed("PRICE").VariantValue(), TVariant::FromCurrency(255000));
+    EXPECT_EQ(ds.FieldNamed("UPD_TIME").VariantValue(),
+              TVariant(TSQLTimeStamp{2026, 12, 10, 8, 30, 0, 250}));
+    EXPECT_EQ(ds.FieldNamed("NOTE").StringValue(), "二日");
+    EXPECT_EQ(dynamic_cast<TStringField&>(ds.FieldNamed("MASTERBILLID")).Size(), 20);
+    EXPECT_NE(dynamic_cast<TMemoField*>(&ds.FieldNamed("NOTE")), nullptr);
+    EXPECT_NE(dynamic_cast<TBCDField*>(&ds.FieldNamed("PRICE")), nullptr);
+}
+
+TEST_F(FileDataSet, PacketWithoutRowsAndDuplicateNames) {
+    ds.LoadPacketFile(Write("empty.XML",
+                            Packet("<FIELD attrname=\"NAME\" fieldtype=\"string\" WIDTH=\"5\"/>"
+                                   "<FIELD attrname=\"Name\" fieldtype=\"i4\"/>"
+                                   "<FIELD attrname=\"NAME_1\" fieldtype=\"i4\"/>",
+                                   "")));
+    EXPECT_TRUE(ds.Active());
+    EXPECT_EQ(ds.RecordTotal(), 0);
+    EXPECT_TRUE(ds.AtStart());
+    EXPECT_TRUE(ds.AtEnd());
+    EXPECT_EQ(Walk().size(), 0u);
+    ASSERT_EQ(ds.FieldTotal(), 3);
+    EXPECT_EQ(ds.FieldAt(0).FieldName(), "NAME");
+    EXPECT_EQ(ds.FieldAt(1).FieldName(), "Name_1");
+    EXPECT_EQ(ds.FieldAt(2).FieldName(), "NAME_1_1");
+    EXPECT_TRUE(ds.FieldAt(0).IsNull());
+}
+
+TEST_F(FileDataSet, FilterSelectsOneBillAndFollowsTheSwitches) {
+    const std::string detail = Write("d.XML", Packet(kDetailFields, DetailRows({"B1", "B2", "B1", "B3", "B1"})));
+    ds.LoadPacketFile(detail);
+    // The bill loop: off, new text, on.
+    for (const auto& [bill, lines] : std::vector<std::pair<std::string, std::vector<int>>>{
+             {"B1", {1, 3, 5}}, {"B2", {2}}, {"B9", {}}}) {
+        ds.SetFiltered(false);
+        ds.SetFilter("MASTERBILLID = '" + bill + "'");
+        ds.SetFiltered(true);
+        EXPECT_EQ(ds.RecordTotal(), static_cast<int>(lines.size())) << bill;
+        EXPECT_EQ(Walk(), lines) << bill;
+    }
+    // Setting Filtered to the value it has still moves to the first record.
+    ds.SetFiltered(true);
+    EXPECT_TRUE(ds.AtEnd());  // B9 has no record
+    ds.SetFilter("MASTERBILLID = 'B1'");  // a new text while filtered applies at once
+    EXPECT_EQ(ds.RecordTotal(), 3);
+    ds.MoveNext();
+    ds.SetFiltered(true);
+    EXPECT_EQ(ds.RecordNumber(), 1);
+    EXPECT_TRUE(ds.AtStart());
+
+    // A text that does not parse fails and leaves the active filter and the settings as they were.
+    EXPECT_EQ(MessageOf([&] { ds.SetFilter("NOSUCH = 'x'"); }), "CDS_Mast: Field 'NOSUCH' not found");
+    EXPECT_EQ(ds.Filter(), "MASTERBILLID = 'B1'");
+    EXPECT_EQ(ds.RecordTotal(), 3);
+
+    // A reload keeps the filter and applies it at open.
+    ds.LoadPacketFile(Write("d2.XML", Packet(kDetailFields, DetailRows({"B2", "B1"}))));
+    EXPECT_TRUE(ds.Filtered());
+    EXPECT_EQ(ds.RecordTotal(), 1);
+    EXPECT_EQ(Walk(), (std::vector<int>{2}));
+
+    // Filtered with an empty text shows everything.
+    ds.SetFiltered(false);
+    ds.SetFilter("");
+    ds.SetFiltered(true);
+    EXPECT_EQ(ds.RecordTotal(), 2);
+
+    // A file without the filter's field fails at open, and the dataset stays closed.
+    ds.SetFiltered(false);
+    ds.SetFilter("MASTERBILLID = 'B1'");
+    ds.SetFiltered(true);
+    const std::string other = Write("m.XML", Packet("<FIELD attrname=\"BILLID\" fieldtype=\"string\" WIDTH=\"9\"/>", ""));
+    EXPECT_EQ(MessageOf([&] { ds.LoadPacketFile(other); }), "CDS_Mast: Field 'MASTERBILLID' not found");
+    EXPECT_FALSE(ds.Active());
+    EXPECT_TRUE(ds.Filtered());
+}
+
+TEST_F(FileDataSet, ClearRecordsKeepsTheFields) {
+    ds.LoadPacketFile(Write("d.XML", Packet(kDetailFields, DetailRows({"B1", "B2"}))));
+    ds.ClearRecords();
+    EXPECT_TRUE(ds.Active());
+    EXPECT_EQ(ds.FieldTotal(), 6);
+    EXPECT_EQ(ds.RecordTotal(), 0);
+    EXPECT_TRUE(ds.AtStart());
+    EXPECT_TRUE(ds.AtEnd());
+    EXPECT_TRUE(ds.FieldNamed("LINE_NO").IsNull());
+}
+
+TEST_F(FileDataSet, OperationsOnAClosedDataset) {
+    const std::string message = "CDS_Mast: Cannot perform this operation on a closed dataset";
+    EXPECT_EQ(MessageOf([&] { ds.RecordTotal(); }), message);
+    EXPECT_EQ(MessageOf([&] { ds.RecordNumber(); }), message);
+    EXPECT_EQ(MessageOf([&] { ds.MoveFirst(); }), message);
+    EXPECT_EQ(MessageOf([&] { ds.MoveNext(); }), message);
+    EXPECT_EQ(MessageOf([&] { ds.ClearRecords(); }), message);
+    EXPECT_TRUE(ds.AtStart());
+    EXPECT_TRUE(ds.AtEnd());
+}
+
+TEST_F(FileDataSet, EmptyFileReopensTheRetainedPacketOrFails) {
+    const std::string empty = Write("zero.XML", "");
+    EXPECT_EQ(MessageOf([&] { ds.LoadPacketFile(empty); }), "CDS_Mast: Missing data provider or data packet");
+    EXPECT_FALSE(ds.Active());
+
+    ds.LoadPacketFile(Write("d.XML", Packet(kDetailFields, DetailRows({"B1", "B2", "B3"}))));
+    ds.LoadPacketFile(empty);  // closing retained the content; the empty file leaves it
+    EXPECT_TRUE(ds.Active());
+    EXPECT_EQ(ds.RecordTotal(), 3);
+    EXPECT_EQ(ds.FieldNamed("PROD_NAME").StringValue(), "綠茶 1");
+
+    // Close and open go through the retained packet too.
+    ds.Close();
+    EXPECT_TRUE(ds.HasRetainedPacket());
+    ds.Open();
+    EXPECT_FALSE(ds.HasRetainedPacket());
+    EXPECT_EQ(Walk(), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(FileDataSet, FilesThatCannotBeOpened) {
+    const std::string missing = (folder_ / "sub" / ".." / "missing.XML").string();
+    try {
+        ds.LoadPacketFile(missing);
+        FAIL();
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file \"" + (folder_ / "missing.XML").string() +
+                                   "\". No such file or directory");
+    }
+    EXPECT_FALSE(ds.Active());
+    EXPECT_THROW(ds.LoadPacketFile(folder_.string()), EFOpenError);  // a folder
+    EXPECT_FALSE(ds.Active());
+}
+
+TEST_F(FileDataSet, FileLockedByAnotherProcessIsRefused) {
+    const std::string path = Write("locked.XML", Packet(kDetailFields, DetailRows({"B1"})));
+    int ready[2], done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        const bool locked = fd >= 0 && ::flock(fd, LOCK_EX) == 0;
+        char c = locked ? 'y' : 'n';
+        if (::write(ready[1], &c, 1) != 1) ::_exit(2);
+        if (::read(done[0], &c, 1) != 1) ::_exit(3);
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    try {
+        ds.LoadPacketFile(path);
+        ADD_FAILURE() << "a locked file was opened";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot open file \"" + path + "\". ", 0), 0u) << e.Message();
+    }
+    EXPECT_FALSE(ds.Active());
+    ASSERT_EQ(::write(done[1], "x", 1), 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+    // Once the other process is gone the file loads.
+    ds.LoadPacketFile(path);
+    EXPECT_EQ(ds.RecordTotal(), 1);
+}
+
+TEST_F(FileDataSet, UnreadablePacketStaysRetained) {
+    const std::string bad = Write("bad.XML", Packet(kDetailFields, "<ROW LINE_NO=\"x1\"/>"));
+    try {
+        ds.LoadPacketFile(bad);
+        FAIL();
+    } catch (const EDBClient& e) {
+        EXPECT_FALSE(e.Message().empty());
+        EXPECT_EQ(e.Message().find("CDS_Mast"), std::string::npos);  // the engine's text alone
+        EXPECT_NE(e.ErrorCode(), 0);
+    }
+    EXPECT_FALSE(ds.Active());
+    EXPECT_TRUE(ds.HasRetainedPacket());
+    EXPECT_THROW(ds.Open(), EDBClient);  // the same packet again
+}
+
+TEST_F(FileDataSet, EditInsertAndPostThroughTheEngine) {
+    ds.LoadPacketFile(Write("d.XML", Packet("<FIELD attrname=\"ID\" fieldtype=\"string\" WIDTH=\"4\" required=\"true\"/>"
+                                            "<FIELD attrname=\"QTY\" fieldtype=\"i2\"/>"
+                                            "<FIELD attrname=\"NOTE\" fieldtype=\"bin.hex\" SUBTYPE=\"Text\"/>",
+                                            "<ROW ID=\"A\" QTY=\"1\"/>")));
+    ds.BeginInsert();
+    EXPECT_EQ(ds.RecordNumber(), -1);
+    ds.FieldNamed("QTY").SetVariantValue(TVariant("7"));
+    EXPECT_EQ(MessageOf([&] { ds.PostRecord(); }), "Field 'ID' must have a value");
+    EXPECT_EQ(ds.State(), dsInsert);
+    ds.FieldNamed("ID").SetVariantValue(TVariant("綠茶X"));  // 7 bytes into 4: "綠"
+    ds.FieldNamed("NOTE").SetVariantValue(TVariant("memo 內容"));
+    ds.PostRecord();
+    EXPECT_EQ(ds.RecordTotal(), 2);
+    EXPECT_EQ(ds.FieldNamed("ID").StringValue(), "綠");
+    EXPECT_EQ(ds.FieldNamed("NOTE").StringValue(), "memo 內容");
+
+    // The new record went in before the record that was current.
+    EXPECT_EQ(ds.RecordNumber(), 1);
+    ds.MoveFirst();
+    EXPECT_EQ(ds.FieldNamed("ID").StringValue(), "綠");
+    ds.MoveNext();
+    ds.MoveNext();  // at the end: the edit goes to the last record all the same
+    EXPECT_TRUE(ds.AtEnd());
+    ds.BeginEdit();
+    EXPECT_EQ(MessageOf([&] { ds.FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{40000})); }),
+              "40000 is not a valid value for field 'QTY'. The allowed range is -32768 to 32767");
+    ds.FieldNamed("QTY").SetVariantValue(TVariant(2.5));
+    ds.PostRecord();
+    EXPECT_EQ(ds.FieldNamed("QTY").VariantValue(), TVariant(std::int32_t{2}));
+    EXPECT_EQ(ds.FieldNamed("ID").StringValue(), "A");
+    EXPECT_EQ(ds.RecordNumber(), 2);
+    ds.MoveFirst();
+    EXPECT_EQ(ds.FieldNamed("QTY").StringValue(), "7");
+}
+
+TEST_F(FileDataSet, PacketFlagsRefuseChanges) {
+    const std::string fields = "<FIELD attrname=\"ID\" fieldtype=\"string\" WIDTH=\"4\"/>";
+    ds.LoadPacketFile(Write("a.XML", Packet(fields, "<ROW ID=\"A\"/>", "<PARAMS DISABLE_EDITS=\"TRUE\" DISABLE_INSERTS=\"TRUE\"/>")));
+    EXPECT_EQ(MessageOf([&] { ds.BeginEdit(); }), "CDS_Mast: Modifications are not allowed");
+    EXPECT_EQ(MessageOf([&] { ds.BeginInsert(); }), "CDS_Mast: Inserts are not allowed");
+    ds.SetReadOnly(true);
+    ds.LoadPacketFile(Write("b.XML", Packet(fields, "<ROW ID=\"A\"/>")));
+    EXPECT_EQ(MessageOf([&] { ds.BeginEdit(); }), "CDS_Mast: Cannot modify a read-only dataset");
+}
+
+}  // namespace
+}  // namespace tarnwick
