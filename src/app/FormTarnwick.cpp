@@ -47,6 +47,9 @@ QFrame* MakePanel(QWidget* parent) {
     auto* panel = new QFrame(parent);
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setLineWidth(1);
+    // A panel paints its own face, so what lies under it (the covered buttons) stays hidden.
+    panel->setAutoFillBackground(true);
+    panel->setBackgroundRole(QPalette::Button);
     return panel;
 }
 
@@ -237,6 +240,7 @@ void TFormTarnwick::BuildControls() {
     StringGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
     StringGrid1->setShowGrid(true);
     StringGrid1->setWordWrap(false);
+    StringGrid1->setTextElideMode(Qt::ElideNone);  // long paths are clipped at the cell edge
     StringGrid1->setHorizontalHeaderLabels({QString(), QString(), QString(), QString()});
     StringGrid1->horizontalHeader()->setFixedHeight(kGridRowHeight);
     StringGrid1->horizontalHeader()->setHighlightSections(false);

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QImage>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTableWidget>
@@ -88,6 +89,17 @@ TEST_F(FormTarnwickTest, LaidOutAtItsDesignSizes) {
     EXPECT_EQ(f.StringGrid1->verticalHeader()->defaultSectionSize(), 21);
     EXPECT_EQ(f.StringGrid1->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(f.StringGrid1->selectionMode(), QAbstractItemView::ContiguousSelection);
+
+    // The covering panel paints over buttons 3 and 4 and the "." button: nothing of them shows.
+    const QImage shot = f.grab().toImage();
+    const QRgb face = shot.pixel(600, 25);
+    for (QToolButton* hidden : {f.SpeedButton2, f.SpeedButton3, f.DeleteFileButton}) {
+        const QRect r = hidden->geometry();
+        int differing = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x) differing += shot.pixel(x, y) != face;
+        EXPECT_EQ(differing, 0) << hidden->objectName().toStdString();
+    }
 
     f.resize(900, 472);  // the covering panel stays anchored to all four sides
     EXPECT_EQ(f.Panel4->width(), 558 + 202);
