@@ -50,7 +50,7 @@ TEST(DriverTcpTest, HostPathDatabaseRunsOverTheServer) {
         ASSERT_EQ(insert->Prepare("INSERT INTO T VALUES (?, ?)", 2), 0) << ErrorOf(*insert);
         const TBcd id = BcdFromString("9000000000000000001").value();
         insert->SetParameter(1, 0, kParamInput, kLogBcd, 0, 0, 0, sizeof id, &id, 0);
-        insert->SetParameter(2, 0, kParamInput, kLogString, 0, 0, 0, 8, "remote", 0);
+        insert->SetParameter(2, 0, kParamInput, kLogString, 0, 0, 0, 7, "remote", 0);  // text and its zero
         ASSERT_EQ(insert->Execute(nullptr), 0) << ErrorOf(*insert);
         Query q = Open(*connection, "SELECT ID, NAME FROM T");
         ASSERT_EQ(q.cursor->Next(), 0) << ErrorOf(*q.cursor);
