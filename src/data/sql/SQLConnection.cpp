@@ -79,6 +79,7 @@ TSQLConnection::~TSQLConnection() {
         // Nothing can report a failed disconnect while the connection goes away.
     }
     // Datasets still registered must not call back into a connection that is gone.
+    for (auto* client : std::vector<ISQLConnectionClient*>(clients_)) client->ConnectionDestroyed();
     clients_.clear();
 }
 

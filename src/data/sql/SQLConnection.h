@@ -46,6 +46,8 @@ public:
     virtual void CloseForDisconnect() = 0;
     // After a connect or before a disconnect.
     virtual void ConnectionStateChanged(bool connecting) { (void)connecting; }
+    // The connection is being destroyed (after its disconnect): forget it, never call it again.
+    virtual void ConnectionDestroyed() {}
 };
 
 // The busy cursor around a connect or statement: the window may install a hook (true = busy,

@@ -279,6 +279,7 @@ class StubClient : public ISQLConnectionClient {
 public:
     bool active = false;
     int closed = 0;
+    bool destroyed = false;
     std::vector<bool> notices;
     bool ClientActive() const override { return active; }
     void CloseForDisconnect() override {
@@ -286,6 +287,7 @@ public:
         active = false;
     }
     void ConnectionStateChanged(bool connecting) override { notices.push_back(connecting); }
+    void ConnectionDestroyed() override { destroyed = true; }
 };
 
 TEST(ConnectionStoreTest, ConnectsWithTheStoreConfigurationAndRunsTransactions) {
@@ -373,7 +375,8 @@ TEST(ConnectionStoreTest, CloseIfIdleOnlyWithoutKeepConnection) {
     EXPECT_TRUE(connection->Connected());
     connection->CommitTransaction(desc);  // the commit ends the last reason to stay connected
     EXPECT_FALSE(connection->Connected());
-    connection->UnregisterClient(&client);
+    connection.reset();
+    EXPECT_TRUE(client.destroyed);  // a dataset outliving its connection is told
 }
 
 TEST(ConnectionStoreTest, WrongDatabaseGivesTheServerTextAndNoPassword) {
