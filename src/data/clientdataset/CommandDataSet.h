@@ -80,10 +80,13 @@ public:
     bool HasAppServer() const { return appServer_ != nullptr; }
     // True while the reconcile callback runs.
     bool InReconcile() const { return inReconcile_; }
+    // The message of a failure raised by OnReconcileError during the last apply (the row was then
+    // treated as aborted); empty when none.
+    const std::string& ReconcileHandlerError() const { return reconcileHandlerError_; }
 
 protected:
     std::vector<std::uint8_t> FetchPacket() override;
-    bool HasProvider() const override { return true; }
+    bool HasProvider() const override { return !providerName_.empty(); }
     void InternalClose() override;
 
 private:
@@ -106,6 +109,7 @@ private:
     std::shared_ptr<IAppServer> appServer_;
     TReconcileErrorEvent onReconcileError_;
     bool inReconcile_ = false;
+    std::string reconcileHandlerError_;
     bool destroying_ = false;
 };
 
