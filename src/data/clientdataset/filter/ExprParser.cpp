@@ -28,8 +28,8 @@ bool IsNameChar(char c) {
            (b >= 0x80 && b <= 0xFE);
 }
 
-// The offending character for the message: printable ASCII as itself, a lead byte with its whole
-// character, and bytes that print nothing as "#<code>".
+// The offending character for the message: printable ASCII as itself, any other byte (a zero
+// byte, or one that can neither start nor continue a UTF-8 character) as "#<code>".
 std::string DescribeChar(std::string_view text, std::size_t pos) {
     const auto b = static_cast<unsigned char>(text[pos]);
     if (b > 0x20 && b < 0x7F) return std::string(1, text[pos]);
@@ -198,14 +198,19 @@ void TExprParser::ReadString() {
     token_ = TToken::tkString;
 }
 
+// Parentheses are counted, not recursed into, so no depth of them can exhaust the stack.
 std::unique_ptr<TExprNode> TExprParser::ParseCondition() {
-    if (token_ == TToken::tkLParen) {
-        NextToken();
-        auto inner = ParseCondition();
+    std::size_t open = 0;
+    for (; token_ == TToken::tkLParen; NextToken()) ++open;
+    auto condition = ParseComparison();
+    for (; open > 0; --open) {
         if (token_ != TToken::tkRParen) IncorrectlyFormed();
         NextToken();
-        return inner;
     }
+    return condition;
+}
+
+std::unique_ptr<TExprNode> TExprParser::ParseComparison() {
     auto left = ParseOperand();
     if (token_ != TToken::tkOperator) IncorrectlyFormed();
     static constexpr std::array<std::pair<std::string_view, TCompareOp>, 6> kOps = {{

@@ -81,6 +81,7 @@ private:
     bool QuoteEndsConstant(std::size_t quote) const;
 
     std::unique_ptr<TExprNode> ParseCondition();
+    std::unique_ptr<TExprNode> ParseComparison();
     std::unique_ptr<TExprNode> ParseOperand();
     std::unique_ptr<TExprNode> FieldNode(const std::string& name);
     static std::unique_ptr<TExprNode> MakeComparison(TCompareOp op, std::unique_ptr<TExprNode> left,

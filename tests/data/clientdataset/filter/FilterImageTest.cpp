@@ -35,6 +35,7 @@ TEST(FilterImage, TextsGiveTheirImages) {
     std::string cjk100;
     for (int i = 0; i < 100; ++i) cjk100 += "綠";  // 300 bytes
     const std::string longText = "MASTERBILLID = '" + long300 + "'";
+    const std::string deepText = std::string(100000, '(') + "MASTERBILLID='B'" + std::string(100000, ')');
     const std::string cjkText = "MASTERBILLID = '" + cjk100 + "'";
     std::string cjk85;
     for (int i = 0; i < 85; ++i) cjk85 += "綠";  // 255 bytes: no character is cut
@@ -48,6 +49,8 @@ TEST(FilterImage, TextsGiveTheirImages) {
         {"[MasterBillId]='B001'", none, "=(#2 MasterBillId, str 'B001')"},
         {"  (MASTERBILLID = 'B001')  ", none, "=(#2 MASTERBILLID, str 'B001')"},
         {"/* bill */ MASTERBILLID /**/ = 'B001'", none, "=(#2 MASTERBILLID, str 'B001')"},
+        {"/* a * b / c */ MASTERBILLID = 'B001'", none, "=(#2 MASTERBILLID, str 'B001')"},
+        {deepText.c_str(), none, "=(#2 MASTERBILLID, str 'B')"},  // once overflowed the stack
         // Operators, and a constant written first moved right with the operator mirrored.
         {"MASTERBILLID <> 'B'", none, "<>(#2 MASTERBILLID, str 'B')"},
         {"MASTERBILLID > 'B'", none, ">(#2 MASTERBILLID, str 'B')"},
@@ -126,6 +129,8 @@ TEST(FilterImage, FaultyTextsFailWithTheirMessages) {
         {"'x' = 'y'", "Incorrectly formed filter expression"},
         {"MASTERBILLID = LINENO", "Incorrectly formed filter expression"},
         {"(MASTERBILLID = 'x'", "Incorrectly formed filter expression"},
+        {"((MASTERBILLID = 'x')", "Incorrectly formed filter expression"},
+        {"(MASTERBILLID = 'x'))", "Filter expression incorrectly terminated"},
         {"MEMO = 'x'", "Type mismatch in expression"},
         {"'x' = memo", "Type mismatch in expression"},
         {"PRICE = '1.5'", "Type mismatch in expression"},
