@@ -1,0 +1,62 @@
+#pragma once
+// The records the database refused during an import, so that none is lost: each refusal is
+// logged at once as one line of rejected.log, and a copy of the refused record is kept until
+// WritePackets writes one data packet per source file (that file's fields, only its refused
+// records) into the same folder, ready to be fixed and dropped back into download/.
+// The object owns its copies; the dataset a record came from may be reloaded meanwhile.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/clientdataset/ClientDataSet.h"
+#include "dsengine/DSTypes.h"
+
+namespace tarnwick::import {
+
+class TRejectedRecords {
+public:
+    // `folder` is created when the first refusal is written.
+    explicit TRejectedRecords(std::string folder);
+
+    const std::string& Folder() const { return folder_; }
+    std::string LogPath() const { return folder_ + "rejected.log"; }
+
+    // Notes that the database refused the current record of `source`, which was loaded from
+    // `path`: logs the refusal and keeps a copy of the record for the file's packet.
+    void Add(const TCustomClientDataSet& source, const std::string& path, const std::string& keyText,
+             const std::string& message);
+    // Writes a packet for every source file with refusals not yet written, then forgets them.
+    // A packet never replaces an earlier one: a name already taken gets "-2", "-3" ... before
+    // its extension, which keeps the table name of the file name intact.
+    void WritePackets();
+
+    // Refusals since the last ResetCount.
+    int Count() const { return count_; }
+    void ResetCount() { count_ = 0; }
+
+private:
+    using TValue = std::optional<std::string>;  // a field's value form or blob bytes; none: null
+    struct TSourceFile {
+        std::string Path;
+        std::vector<dsengine::DSFLDDesc> Fields;
+        std::vector<std::pair<std::uint32_t, std::pair<std::string, std::string>>> Parameters;
+        std::vector<std::vector<TValue>> Rows;
+    };
+
+    TSourceFile& FileFor(const TCustomClientDataSet& source, const std::string& path);
+    static std::vector<TValue> CopyCurrentRecord(const TCustomClientDataSet& source,
+                                                 const std::vector<dsengine::DSFLDDesc>& fields);
+    void WriteLogLine(const std::string& path, int recordNumber, const std::string& keyText,
+                      const std::string& message);
+    std::vector<std::uint8_t> BuildPacket(const TSourceFile& file) const;
+    std::string FreePacketPath(const std::string& fileName) const;
+    void EnsureFolder() const;
+
+    std::string folder_;
+    std::vector<TSourceFile> pending_;
+    int count_ = 0;
+};
+
+}  // namespace tarnwick::import

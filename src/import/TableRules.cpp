@@ -1,0 +1,162 @@
+#include "import/TableRules.h"
+
+#include "import/BillImport.h"
+#include "import/SqlText.h"
+#include "import/TransferSteps.h"
+#include "import/WorkList.h"
+
+namespace tarnwick::import {
+
+namespace {
+
+using enum TRuleKind;
+
+TKeyPart Unquoted(std::string_view connector, std::string_view field) { return {connector, field, false}; }
+
+}  // namespace
+
+const std::vector<TTableRule>& StoreTableRules() {
+    // clang-format off
+    static const std::vector<TTableRule> rules{
+        // Name               Kind         Target             Key                                                                      Presence
+        {"ADDCASH_SUB",       FullReplace, "ADDCASH_SUB",     {},                                                                      {}},
+        {"SMARTCARD_DATA",    FullReplace, "SMARTCARD_DATA",  {},                                                                      {}},
+        {"MEMBER_CLASS",      FullReplace, "MEMBER_CLASS",    {},                                                                      {}},
+        {"PROD_DEPART",       KeyedUpsert, "PROD_DEPART",     {{" where PD_DEPID = ", "PD_DEPID"}},                                    {}},
+        {"PROD_TOPITEM",      KeyedUpsert, "PROD_TOPITEM",    {{" where TOP_ITEMID = ", "TOP_ITEMID"}},                                {}},
+        {"PROD_HIITEM",       KeyedUpsert, "PROD_HIITEM",     {{" where PD_GRPID = ", "PD_GRPID"}},                                    {}},
+        {"PROD_ITEM",         KeyedUpsert, "PROD_ITEM",       {{" where PD_ITEMID = ", "PD_ITEMID"}},                                  "PD_ITEMID"},
+        {"PROVIDER",          KeyedUpsert, "PROVIDER",        {{" where PROVIDER_ID = ", "PROVIDER_ID"}},                              {}},
+        {"MEMBER",            KeyedUpsert, "MEMBER",          {{" where MEMBER_ID = ", "MEMBER_ID"}},                                  {}},
+        {"MEMBER_UPDATE",     KeyedUpsert, "MEMBER",          {{"  where MEMBER_ID = ", "MEMBER_ID"}},                                 {}},
+        {"PRODUCT",           KeyedUpsert, "PRODUCT",         {{" where PROD_ID = ", "PROD_ID"}},                                      {}, TQuantities::KeptOrZeroed},
+        {"PRODUCT_UPDATE",    KeyedUpsert, "PRODUCT",         {{" where PROD_ID = ", "PROD_ID"}},                                      {}, TQuantities::Copied, true},
+        {"PROD_SALE",         FullReplace, "PROD_SALE",       {},                                                                      {}},
+        {"CUSTOMER",          KeyedUpsert, "CUSTOMER",        {{" where CUST_ID = ", "CUST_ID"}},                                      {}},
+        {"PSALE_MASTER",      Bill,        "PSALE_SUB",       {},                                                                      {}},
+        {"CHGPRICE_MASTER",   Bill,        "CHGPRICE_SUB",    {},                                                                      {}},
+        {"PTSALE_MASTER",     Bill,        "PTSALE_SUB",      {},                                                                      {}},
+        {"EMPLOYEE",          KeyedUpsert, "EMPLOYEE",        {{" where EMPLOYEE_ID = ", "EMPLOYEE_ID"}},                              "EMPLOYEE_ID"},
+        {"LOC_KEY_MAP",       KeyedUpsert, "LOC_KEY_MAP",     {Unquoted(" where BASE_NO = ", "BASE_NO")},                              "BASE_NO"},
+        {"LOC_KEY_MAP_SUB",   KeyedUpsert, "LOC_KEY_MAP_SUB", {{" where PDC_NO = ", "PDC_NO"}, {" and ID_NO = ", "ID_NO"}},            "PDC_NO"},
+        {"ORG_MAIN",          KeyedUpsert, "ORG_MAIN",        {{" where ORG_MAIN_ID = ", "ORG_MAIN_ID"}},                              "ORG_MAIN_ID"},
+        {"ORG_POWER_SET",     KeyedUpsert, "ORG_POWER_SET",   {{" where ORG_MAIN_ID = ", "ORG_MAIN_ID"}, {" AND FORM_NAME = ", "FORM_NAME"}}, "FORM_NAME"},
+        {"ORG_POWER_SET2",    KeyedUpsert, "ORG_POWER_SET2",  {{" where ORG_MAIN_ID = ", "ORG_MAIN_ID"}, {" AND FORM_NAME = ", "FORM_NAME"}}, "FORM_NAME"},
+        {"STORE_QTY",         KeyedUpsert, "STORE_QTY",       {{" where PROD_ID = ", "PROD_ID"}, {" AND STOCK_ID = ", "STOCK_ID"}},    {}},
+    };
+    // clang-format on
+    return rules;
+}
+
+std::string KeyClause(const TTableRule& rule, const TDataSet& source, const std::string& fileName) {
+    std::string clause;
+    for (const TKeyPart& part : rule.Key) {
+        const std::string value = source.FieldNamed(part.Field).StringValue();
+        clause += part.Connector;
+        if (part.Quoted) {
+            clause += QuotedKey(value);
+            continue;
+        }
+        // Without quotes the value is SQL text of its own: only a number may go there.
+        const std::string_view number = TrimBlanks(value);
+        if (!IsPlainDecimal(number))
+            throw EImportError(fileName + ": record " + std::to_string(source.RecordNumber()) + ": field '" +
+                               std::string(part.Field) + "' holds \"" + value +
+                               "\", which is not a plain decimal number");
+        clause += number;
+    }
+    return clause;
+}
+
+namespace {
+
+constexpr std::string_view kNowQty = "NOW_QTY";
+constexpr std::string_view kBeforeQty = "BEFORE_QTY";
+
+// The key text of a refusal: the clause without its leading blanks and "where".
+std::string KeyText(std::string_view clause) {
+    clause = TrimBlanks(clause);
+    if (clause.starts_with("where ")) clause.remove_prefix(6);
+    return std::string(clause);
+}
+
+void ImportFullReplace(const TTableRule& rule, TTransfer& transfer, const std::string& path) {
+    TImportData& data = transfer.Data();
+    // The file is loaded before the table is emptied, so a file that cannot be read leaves the
+    // table as it was.
+    transfer.LoadStep(data.ClientDataSet1, path);
+    transfer.WholeTableOpen(std::string(rule.Target));
+    transfer.RecordLoop(data.ClientDataSet1, [&] {
+        data.ClientDataSet2.BeginInsert();
+        transfer.RecordCopy(data.ClientDataSet1);
+        transfer.CountApplied(transfer.ApplyStep(data.ClientDataSet1, path, "(whole table)"), false);
+    });
+}
+
+void ImportKeyedUpsert(const TTableRule& rule, TTransfer& transfer, const std::string& path) {
+    TImportData& data = transfer.Data();
+    TClientDataSet& source = data.ClientDataSet1;
+    const std::string fileName(FileNameOf(path));
+    const std::string select = "SELECT * FROM " + std::string(rule.Target);
+    const bool quantitiesKept = rule.Quantities == TQuantities::KeptOrZeroed;
+    const TFieldNames excluded = quantitiesKept ? TFieldNames{std::string(kNowQty), std::string(kBeforeQty)} : TFieldNames{};
+
+    transfer.LoadStep(source, path);
+    transfer.RecordLoop(source, [&] {
+        if (!rule.Presence.empty() && TrimBlanks(source.FieldNamed(rule.Presence).StringValue()).empty()) {
+            ++transfer.Counts().Skipped;
+            return;
+        }
+        const std::string clause = KeyClause(rule, source, fileName);
+        const bool existed = transfer.KeyedOpen(select + clause);
+        transfer.RecordCopy(source, excluded);
+        if (quantitiesKept && !existed) {
+            data.ClientDataSet2.FieldNamed(kNowQty).SetVariantValue(TVariant(std::int32_t{0}));
+            data.ClientDataSet2.FieldNamed(kBeforeQty).SetVariantValue(TVariant(std::int32_t{0}));
+        }
+        transfer.CountApplied(transfer.ApplyStep(source, path, KeyText(clause)), existed);
+    });
+}
+
+// Runs one rule on the row of `context` and reports what it did. Refused records found before a
+// failure are still written out before the failure travels on.
+void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context) {
+    TTransfer transfer(data, context.View);
+    std::string summary;
+    try {
+        if (rule.ClearFirst && data.ClientDataSet1.Active()) data.ClientDataSet1.ClearRecords();
+        if (rule.Kind == Bill) {
+            const TRuleCounts lines = ImportBills(rule, transfer, context);
+            summary = "bills " + transfer.Counts().Summary() + "; lines " + lines.Summary();
+        } else if (IsEmptyFile(context.Path)) {
+            // A file of 0 bytes holds no packet; loading it would bring back the records of the
+            // file loaded before.
+            summary = "empty file (0 bytes): passed over, table left as it was";
+        } else {
+            if (rule.Kind == FullReplace) ImportFullReplace(rule, transfer, context.Path);
+            else ImportKeyedUpsert(rule, transfer, context.Path);
+            summary = transfer.Counts().Summary();
+        }
+    } catch (...) {
+        try {
+            data.Rejected().WritePackets();
+        } catch (...) {
+            // The refusals are in rejected.log already; the first failure is the one to show.
+        }
+        throw;
+    }
+    data.Rejected().WritePackets();
+    if (rule.Kind != Bill) context.View.Grid().SetCell(0, context.Row, std::string(kDoneMark));
+    context.View.RuleFinished(context.Row, context.TableName, summary);
+}
+
+}  // namespace
+
+TRuleTable MakeStoreRules(TImportData& data) {
+    TRuleTable table;
+    for (const TTableRule& rule : StoreTableRules())
+        table.Add(std::string(rule.Name), [&rule, &data](TImportContext& context) { RunRule(rule, data, context); });
+    return table;
+}
+
+}  // namespace tarnwick::import
