@@ -16,6 +16,10 @@
 #include "app/StoreFixture.h"
 #include "base/Exception.h"
 
+// Font look-ups keep their caches for the life of the process; under the leak checker that is
+// not ours to report.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace tarnwick::app {
 namespace {
 

@@ -107,7 +107,7 @@ TEST_F(ProgramStartTest, ReturnsWhenTheProgramSaysItIsReady) {
 }
 
 TEST_F(ProgramStartTest, AProgramThatNeverSaysReadyEndsTheWaitAtTheTimeOut) {
-    Script(Dir() + "prog", "echo $$ > '" + Dir() + "pid'; sleep 30");
+    Script(Dir() + "prog", "echo $$ > '" + Dir() + "pid'; exec sleep 30");
     ASSERT_TRUE(StartProgram(Dir() + "prog", {}, std::chrono::milliseconds(300)));
     ASSERT_TRUE(AppearsSoon(Dir() + "pid"));
     const pid_t pid = std::stoi(ReadFile(Dir() + "pid"));
