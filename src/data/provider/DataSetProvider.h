@@ -68,6 +68,10 @@ public:
 
 private:
     bool exported_ = true;
+
+protected:
+    // True while the provider exists; servers handed out keep a copy.
+    std::shared_ptr<bool> aliveToken_ = std::make_shared<bool>(true);
 };
 
 class TBaseProvider : public TCustomProvider {
@@ -95,7 +99,7 @@ public:
     void SetConstraints(bool v) { constraints_ = v; }
 
     // The last parameter list received (none at first).
-    const std::optional<sql::TParams>& StoredParams() const { return storedParams_; }
+    const std::optional<TParamPacket>& StoredParams() const { return storedParams_; }
     int RecordsSent() const { return recordsSent_; }
 
     std::vector<std::uint8_t> GetRecords(int count, int& recsOut, int options,
@@ -123,7 +127,8 @@ private:
     TUpdateMode updateMode_ = upWhereAll;
     bool resolveToDataSet_ = false;
     bool constraints_ = true;
-    std::optional<sql::TParams> storedParams_;
+    std::optional<TParamPacket> storedParams_;
+
     bool dataSetOpened_ = false;
     int recordsSent_ = 0;
     bool transactionStarted_ = false;

@@ -1,0 +1,43 @@
+#pragma once
+// TDataPacketWriter: writes the fields and rows of a provider's SQL dataset into a data packet
+// through the engine's packet writer, which it owns and reuses from packet to packet. The provider
+// decides the content (field descriptions, optional attributes, dataset attributes, rows); the
+// engine the bytes.
+
+#include "dsengine/DSIntf.h"
+#include "data/provider/DataSetProvider.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tarnwick::provider {
+
+// The engine descriptor of a field: type, subtype, units and attribute bits. Fails with "Field
+// '%s' is of an unknown type" for types a packet cannot carry.
+dsengine::DSFLDDesc FieldDescriptor(const TField& field);
+
+class TDataPacketWriter {
+public:
+    TDataPacketWriter();
+
+    // Writes the field descriptions, the dataset attributes and up to `count` rows (-1: all) from
+    // the dataset's current row on; `recsOut` answers the rows written. The dataset stands on the
+    // last row written.
+    std::vector<std::uint8_t> WritePacket(sql::TCustomSQLDataSet& dataSet, TProviderOptions options,
+                                          int count, int& recsOut);
+    // Forgets what the current packet holds.
+    void Reset();
+
+private:
+    void Check(dsengine::DBResult status);
+    void WriteFields(sql::TCustomSQLDataSet& dataSet);
+    void WriteDataSetAttributes(sql::TCustomSQLDataSet& dataSet, TProviderOptions options);
+    void WriteRow(sql::TCustomSQLDataSet& dataSet);
+
+    std::unique_ptr<dsengine::IDSWriter> writer_;
+    std::vector<std::uint8_t> buffer_;
+    std::string blob_;
+};
+
+}  // namespace tarnwick::provider

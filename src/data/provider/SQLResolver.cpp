@@ -1,0 +1,391 @@
+#include "data/provider/SQLResolver.h"
+
+#include "base/DatabaseError.h"
+#include "base/Text.h"
+#include "data/sql/SQLDataSet.h"
+
+#include <climits>
+#include <cstring>
+
+namespace tarnwick::provider {
+
+using namespace dsengine;
+
+namespace {
+
+std::vector<std::string> SplitKeyNames(const std::string& list) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(';', start);
+        if (end == std::string::npos) end = list.size();
+        if (end > start) names.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+// The column part of an origin "TABLE.COLUMN" (parts may be double-quoted, a backslash takes the
+// next character literally; at most three parts); empty when the origin names no table.
+std::string OriginColumn(const std::string& origin) {
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i < origin.size() && parts.size() < 3) {
+        while (i < origin.size() && (origin[i] == ' ' || origin[i] == '.')) ++i;
+        if (i >= origin.size()) break;
+        std::string part;
+        const bool quoted = origin[i] == '"';
+        if (quoted) ++i;
+        while (i < origin.size()) {
+            const char c = origin[i];
+            if (c == '\\' && i + 1 < origin.size()) {
+                part += origin[i + 1];
+                i += 2;
+                continue;
+            }
+            if (quoted ? c == '"' : (c == '.' || c == ' ')) break;
+            part += c;
+            ++i;
+        }
+        if (quoted && i < origin.size()) ++i;
+        parts.push_back(part);
+    }
+    return parts.size() >= 2 ? parts.back() : std::string();
+}
+
+std::string FailureMessage(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Exception& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "SQL Error: Error mapping failed";
+    }
+}
+
+bool ConflictCopyable(TFieldType type) { return !IsBlobType(type) && type != ftBytes && type != ftVarBytes; }
+
+}  // namespace
+
+EUpdateError WrapUpdateError(std::exception_ptr failure, const EUpdateError* previous) {
+    if (!failure) failure = std::make_exception_ptr(EDatabaseError("SQL Error: Error mapping failed"));
+    return EUpdateError(FailureMessage(failure), std::string(), 1, previous ? previous->ErrorCode() : 0, failure);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Packet datasets and the update tree
+
+void TPacketDataSet::LoadPacket(std::vector<std::uint8_t> packet) {
+    Close();
+    SetRetainedPacket(std::move(packet));
+    Open();
+    CheckEngine(DSBase()->SetProp(basepropLOGCHANGES, 0));
+}
+
+std::uint8_t TPacketDataSet::UpdateStatus() const {
+    std::uint8_t status = 0;
+    CheckEngine(DSCursor()->GetRecordAttribute(status));
+    return status;
+}
+
+std::uint32_t TPacketDataSet::FieldBlank(const TField& field) const {
+    std::uint32_t size = 0;
+    CheckEngine(DSCursor()->GetProp(curpropRECORDSIZE, size));
+    std::vector<std::uint8_t> record(size);
+    CheckEngine(DSCursor()->GetCurrentRecord(record.data()));
+    std::uint32_t blank = BLANK_NULL;
+    CheckEngine(DSCursor()->GetField(record.data(), EngineFieldNo(field), nullptr, blank));
+    return blank;
+}
+
+std::string TPacketDataSet::OptParameter(const TField* field, const char* name) const {
+    std::string value;
+    const std::uint32_t no = field ? EngineFieldNo(*field) : 0;
+    if (DSBase()->GetOptParameter(no, name, value) != DBERR_NONE) return {};
+    return value;
+}
+
+void TUpdateTree::LoadDelta(std::vector<std::uint8_t> delta) { delta_->LoadPacket(std::move(delta)); }
+
+IDSBase& TUpdateTree::ErrorBase() {
+    if (errorBase_) return *errorBase_;
+    std::unique_ptr<IDSBase> base;
+    delta_->CheckEngine(delta_->DSBase()->CreateEmptyCopy(copymodeERRORPACKET, base));
+    std::unique_ptr<IDSCursor> cursor;
+    delta_->CheckEngine(CreateDSCursor(cursor));
+    delta_->CheckEngine(base->SetProp(basepropLOGCHANGES, 0));
+    delta_->CheckEngine(cursor->InitCursor(base.get()));
+    errorBase_ = std::move(base);
+    errorCursor_ = std::move(cursor);
+    return *errorBase_;
+}
+
+std::vector<std::uint8_t> TUpdateTree::ErrorPacket() {
+    std::vector<std::uint8_t> packet;
+    if (!errorBase_) return packet;
+    delta_->CheckEngine(errorBase_->StreamDS(packet));
+    return packet;
+}
+
+void TUpdateTree::Clear() {
+    errorCursor_.reset();
+    errorBase_.reset();
+    delta_->Close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Applying a delta
+
+std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint8_t>& delta, int maxErrors,
+                                                     int& errorCount) {
+    struct Emptied {
+        TUpdateTree& tree;
+        ~Emptied() { tree.Clear(); }
+    } emptied{tree_};
+    tree_.LoadDelta(delta);
+    PrepareFields();
+    PrepareInfo();
+    MarkKeyFields();
+
+    previousResponse_ = rrSkip;
+    limit_ = maxErrors == -1 ? INT_MAX : maxErrors;
+    errorCount_ = 0;
+
+    TPacketDataSet& rows = tree_.Delta();
+    rows.MoveFirst();
+    while (!rows.AtEnd()) {
+        const std::uint8_t status = rows.UpdateStatus();
+        bool goOn = true;
+        if (status == dsRecNew) {
+            const std::vector<TVariant> values = RowValues(true);
+            std::vector<TResolverField> fields = FieldsOf(values, values);
+            goOn = ResolveRow(ukInsert, fields, rows.RecordNumber());
+        } else if (status == dsRecDeleted) {
+            std::vector<TResolverField> fields = FieldsOf(RowValues(false), std::vector<TVariant>());
+            goOn = ResolveRow(ukDelete, fields, rows.RecordNumber());
+        } else if (status == dsRecUnmodified) {
+            const std::vector<TVariant> oldValues = RowValues(false);
+            rows.MoveNext();
+            if (rows.AtEnd()) break;
+            // A row without its modified partner stands for nothing; the next row is looked at on its own.
+            if (rows.UpdateStatus() != dsRecModified) continue;
+            std::vector<TResolverField> fields = FieldsOf(oldValues, RowValues(true));
+            goOn = ResolveRow(ukModify, fields, rows.RecordNumber());
+        }
+        if (!goOn) break;
+        rows.MoveNext();
+    }
+    errorCount = errorCount_;
+    return tree_.HasErrors() ? tree_.ErrorPacket() : std::vector<std::uint8_t>();
+}
+
+void TSQLResolver::PrepareFields() {
+    TPacketDataSet& delta = tree_.Delta();
+    columnNames_.clear();
+    serverCalc_.clear();
+    for (int i = 0; i < delta.FieldTotal(); ++i) {
+        TField& field = delta.FieldAt(i);
+        std::string column = OriginColumn(field.Origin());
+        if (column.empty()) column = field.FieldName();
+        field.SetOrigin(column);
+        columnNames_.push_back(column);
+        serverCalc_.push_back(SameTextAscii(delta.OptParameter(&field, "SERVER_CALC"), "TRUE"));
+    }
+}
+
+void TSQLResolver::PrepareInfo() {
+    sql::TCustomSQLDataSet& source = *tree_.Source();
+    info_ = TSQLInfo();
+    info_.IsSQLBased = source.PSIsSQLBased();
+    info_.QuoteChar = source.PSGetQuoteChar();
+    std::string table = tree_.Delta().OptParameter(nullptr, "TABLE_NAME");
+    if (table.empty()) table = source.PSGetTableName();
+    info_.QuotedTableName = QuoteTableName(table, info_.QuoteChar, info_.IsSQLBased);
+    info_.TablePrefix = info_.IsSQLBased || info_.QuotedTableName.empty() ? "" : info_.QuotedTableName + ".";
+    info_.HasObjectFields = false;
+}
+
+void TSQLResolver::MarkKeyFields() {
+    TPacketDataSet& delta = tree_.Delta();
+    for (int i = 0; i < delta.FieldTotal(); ++i)
+        if (delta.FieldAt(i).ProviderFlags().Contains(pfInKey)) return;
+    const std::vector<std::string> keys = SplitKeyNames(tree_.Source()->PSGetKeyFields());
+    for (int i = 0; i < delta.FieldTotal(); ++i) {
+        TField& field = delta.FieldAt(i);
+        for (const std::string& key : keys) {
+            if (!SameTextAscii(field.Origin(), key)) continue;
+            TProviderFlags flags = field.ProviderFlags();
+            flags.Include(pfInKey);
+            field.SetProviderFlags(flags);
+        }
+    }
+}
+
+std::vector<TVariant> TSQLResolver::RowValues(bool asNew) const {
+    TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
+    std::vector<TVariant> values;
+    for (int i = 0; i < delta.FieldTotal(); ++i) {
+        const TField& field = delta.FieldAt(i);
+        const std::uint32_t blank = delta.FieldBlank(field);
+        if (blank == BLANK_NOTCHANGED) values.push_back(asNew ? TVariant() : TVariant::Null());
+        else if (blank != BLANK_NONE) values.push_back(TVariant::Null());
+        else values.push_back(field.VariantValue());
+    }
+    return values;
+}
+
+std::vector<TResolverField> TSQLResolver::FieldsOf(const std::vector<TVariant>& oldValues,
+                                                   const std::vector<TVariant>& newValues) const {
+    TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
+    std::vector<TResolverField> fields;
+    for (int i = 0; i < delta.FieldTotal(); ++i) {
+        const TField& field = delta.FieldAt(i);
+        const auto index = static_cast<std::size_t>(i);
+        TResolverField f;
+        f.Name = columnNames_[index];
+        f.DataType = field.DataType();
+        f.Size = field.Size();
+        f.DataSize = field.DataSize();
+        if (const auto* text = dynamic_cast<const TStringField*>(&field)) f.FixedChar = text->FixedChar();
+        f.IsBlob = field.IsBlob();
+        f.ProviderFlags = field.ProviderFlags();
+        f.ReadOnly = field.ReadOnly();
+        f.FieldKind = field.FieldKind();
+        f.ServerCalc = serverCalc_[index];
+        if (index < oldValues.size()) f.OldValue = oldValues[index];
+        if (index < newValues.size()) f.NewValue = newValues[index];
+        fields.push_back(std::move(f));
+    }
+    return fields;
+}
+
+bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo) {
+    std::exception_ptr failure;
+    try {
+        const TProviderOptions options = provider_.Options();
+        if (kind == ukModify && options.Contains(poDisableEdits)) DatabaseError("Modifications are not allowed");
+        if (kind == ukInsert && options.Contains(poDisableInserts)) DatabaseError("Inserts are not allowed");
+        if (kind == ukDelete && options.Contains(poDisableDeletes)) DatabaseError("Deletes are not allowed");
+        if (!tree_.Source()->PSUpdateRecord()) {
+            if (info_.QuotedTableName.empty()) DatabaseError("Unable to resolve records.  Table name not found.");
+            TGeneratedStatement statement;
+            if (kind == ukInsert) statement = GenerateInsert(info_, fields);
+            else if (kind == ukModify) statement = GenerateUpdate(info_, fields, provider_.UpdateMode());
+            else statement = GenerateDelete(info_, fields, provider_.UpdateMode());
+            if (!statement.Empty()) RunStatement(statement);
+        }
+        return true;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    const EUpdateError error = WrapUpdateError(failure, nullptr);
+    TResolverResponse response = errorCount_ >= limit_ ? rrAbort : rrSkip;
+    std::vector<std::vector<std::uint8_t>> current(fields.size());
+    std::vector<bool> currentSet(fields.size(), false);
+    try {
+        ReadConflictValues(fields, current, currentSet);
+    } catch (...) {
+        // The current values only help the one who reconciles; without them the row still fails.
+    }
+    ++errorCount_;
+    if (errorCount_ > limit_) response = rrAbort;
+    if (response == rrAbort) limit_ = errorCount_ - 1;
+    LogError(error, response, recordNo, current, currentSet);
+    previousResponse_ = response;
+    return errorCount_ <= limit_;
+}
+
+void TSQLResolver::RunStatement(const TGeneratedStatement& statement) {
+    sql::TParams params;
+    for (const TStatementParam& p : statement.Params) params.AddValue(p.Value, p.DataType);
+    sql::TCustomSQLDataSet& source = *tree_.Source();
+    const int rows = source.PSExecuteStatement(statement.Text(), &params);
+    if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
+        // Every row it touched must be undone before anything else runs.
+        source.PSEndTransaction(false);
+        provider_.ClearTransactionStarted();
+        DatabaseError("Update affected more than 1 record.");
+    }
+    if (rows < 1) DatabaseError("Record not found or changed by another user");
+}
+
+void TSQLResolver::ReadConflictValues(std::vector<TResolverField>& fields,
+                                      std::vector<std::vector<std::uint8_t>>& current,
+                                      std::vector<bool>& currentSet) {
+    const TGeneratedStatement select = GenerateConflictSelect(info_, fields, provider_.UpdateMode());
+    if (select.Empty()) return;
+    sql::TCustomSQLDataSet& source = *tree_.Source();
+    sql::TSQLDataSet query(nullptr);
+    query.SetSQLConnection(source.SQLConnection());
+    query.SetParamCheck(false);
+    query.SetCommandText(select.Text());
+    for (const TStatementParam& p : select.Params) query.Params().AddValue(p.Value, p.DataType);
+    query.Open();
+    if (query.AtEnd()) return;
+    TPacketDataSet& delta = tree_.Delta();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const TResolverField& field = fields[i];
+        if (!ConflictCopyable(field.DataType)) continue;
+        TField* column = query.FindFieldNamed(field.Name);
+        if (!column || column->DataSize() != delta.FieldAt(static_cast<int>(i)).DataSize()) continue;
+        const TVariant value = column->IsNull() ? TVariant::Null() : column->VariantValue();
+        if (value == field.OldValue) continue;
+        if (!field.NewValue.IsEmpty() && value == field.NewValue) continue;
+        current[i].assign(static_cast<std::size_t>(column->DataSize()), 0);
+        if (!column->GetData(current[i].data())) current[i].clear();
+        currentSet[i] = true;
+    }
+}
+
+// The error packet's row of a delta row: the six error columns, then the current values read back
+// (an empty value form stands for null).
+void TSQLResolver::LogError(const EUpdateError& error, TResolverResponse response, int recordNo,
+                            const std::vector<std::vector<std::uint8_t>>& current,
+                            const std::vector<bool>& currentSet) {
+    TPacketDataSet& delta = tree_.Delta();
+    tree_.ErrorBase();
+    IDSCursor& cursor = tree_.ErrorCursor();
+    std::uint32_t size = 0;
+    delta.CheckEngine(cursor.GetProp(curpropRECORDSIZE, size));
+    std::vector<std::uint8_t> record(size);
+
+    bool found = false;
+    delta.CheckEngine(cursor.MoveToBOF());
+    while (!found && !IsFailure(cursor.MoveRelative(1))) {
+        delta.CheckEngine(cursor.GetCurrentRecord(record.data()));
+        std::int32_t no = 0;
+        std::uint32_t blank = BLANK_NULL;
+        delta.CheckEngine(cursor.GetField(record.data(), 1, &no, blank));
+        found = blank == BLANK_NONE && no == recordNo;
+    }
+    if (!found) {
+        delta.CheckEngine(cursor.MoveToEOF());
+        delta.CheckEngine(cursor.InitRecord(record.data()));
+    }
+
+    const auto putInt = [&](std::uint32_t no, std::int32_t value) {
+        delta.CheckEngine(cursor.PutField(record.data(), no, &value));
+    };
+    const auto putText = [&](std::uint32_t no, const std::string& text) {
+        std::string value(Utf8Prefix(text, static_cast<std::size_t>(kErrorTextWidth)));
+        delta.CheckEngine(cursor.PutField(record.data(), no, value.c_str()));
+    };
+    putInt(1, recordNo);
+    putInt(2, static_cast<std::int32_t>(response) + 1);
+    putText(3, error.Message());
+    putText(4, error.Context());
+    putInt(5, 1);
+    putInt(6, error.ErrorCode());
+    for (std::size_t i = 0; i < currentSet.size(); ++i) {
+        if (!currentSet[i]) continue;
+        const std::uint32_t no = 6 + delta.EngineFieldNo(delta.FieldAt(static_cast<int>(i)));
+        delta.CheckEngine(cursor.PutField(record.data(), no, current[i].empty() ? nullptr : current[i].data()));
+    }
+    if (found) delta.CheckEngine(cursor.ModifyRecord(record.data()));
+    else delta.CheckEngine(cursor.InsertRecord(record.data()));
+}
+
+}  // namespace tarnwick::provider
