@@ -33,6 +33,19 @@ namespace detail {
 // ---------------------------------------------------------------------------------------------
 // Small helpers
 
+// Nothing may be thrown across the driver boundary: an allocation failure or any other
+// exception inside an operation becomes a result code.
+template <class Fn>
+SQLResult Guarded(Fn&& fn) noexcept {
+    try {
+        return fn();
+    } catch (const std::bad_alloc&) {
+        return kSQLNoMemory;
+    } catch (...) {
+        return kSQLInvalidParameter;
+    }
+}
+
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
@@ -451,6 +464,10 @@ public:
     }
 
     SQLResult GetBlobSize(std::uint16_t column, std::uint32_t* length, int* isNull) override {
+        return Guarded([&] { return DoGetBlobSize(column, length, isNull); });
+    }
+
+    SQLResult DoGetBlobSize(std::uint16_t column, std::uint32_t* length, int* isNull) {
         Column* c = nullptr;
         *length = 0;
         if (const SQLResult r = Value(column, &c, isNull); r != kSQLSuccess || *isNull) return r;
@@ -460,6 +477,10 @@ public:
     }
 
     SQLResult GetBlob(std::uint16_t column, void* buffer, int* isNull, std::uint32_t length) override {
+        return Guarded([&] { return DoGetBlob(column, buffer, isNull, length); });
+    }
+
+    SQLResult DoGetBlob(std::uint16_t column, void* buffer, int* isNull, std::uint32_t length) {
         Column* c = nullptr;
         if (const SQLResult r = Value(column, &c, isNull); r != kSQLSuccess || *isNull) return r;
         if (const SQLResult r = LoadBlob(*c); r != kSQLSuccess) return r;
@@ -703,6 +724,11 @@ public:
     SQLResult SetParameter(std::uint16_t position, std::uint16_t, std::uint16_t, std::uint16_t logType,
                            std::uint16_t subType, std::int32_t, std::int32_t, std::uint32_t length,
                            const void* buffer, int isNull) override {
+        return Guarded([&] { return DoSetParameter(position, logType, subType, length, buffer, isNull); });
+    }
+
+    SQLResult DoSetParameter(std::uint16_t position, std::uint16_t logType, std::uint16_t subType,
+                             std::uint32_t length, const void* buffer, int isNull) {
         if (position < 1) return Fail(kSQLOutOfRange, "Parameter number out of range");
         if (!Bindable(logType)) return Fail(kSQLInvalidFieldType, "Unsupported parameter type");
         if (params_.size() < position) params_.resize(position);
@@ -722,6 +748,10 @@ public:
     ~FbCommand() override { ReleaseStatement(); }
 
     SQLResult Prepare(const char* sql, std::uint16_t paramCount) override {
+        return Guarded([&] { return DoPrepare(sql, paramCount); });
+    }
+
+    SQLResult DoPrepare(const char* sql, std::uint16_t paramCount) {
         error_.Clear();
         FbAttachment& att = *st_->att;
         if (!att.Attached()) return Fail(kSQLInvalidHandle, "The connection is closed");
@@ -783,6 +813,10 @@ public:
     }
 
     SQLResult Execute(ISQLCursor** cursor) override {
+        return Guarded([&] { return DoExecute(cursor); });
+    }
+
+    SQLResult DoExecute(ISQLCursor** cursor) {
         if (cursor != nullptr) *cursor = nullptr;
         error_.Clear();
         FbAttachment& att = *st_->att;
@@ -1165,6 +1199,10 @@ public:
     }
 
     SQLResult GetIndices(const char* tableName, std::uint32_t, ISQLCursor** cursor) override {
+        return Guarded([&] { return DoGetIndices(tableName, cursor); });
+    }
+
+    SQLResult DoGetIndices(const char* tableName, ISQLCursor** cursor) {
         if (cursor == nullptr) return kSQLInvalidParameter;
         *cursor = nullptr;
         error_.Clear();
@@ -1298,6 +1336,10 @@ public:
     ~FbConnectionImpl() override { att_->Detach(); }
 
     SQLResult Connect(const char* database, const char* user, const char* password) override {
+        return Guarded([&] { return DoConnect(database, user, password); });
+    }
+
+    SQLResult DoConnect(const char* database, const char* user, const char* password) {
         error_.Clear();
         if (att_->Attached()) att_->Detach();
         const std::string path = DatabasePath(database != nullptr ? database : "");
@@ -1330,14 +1372,19 @@ public:
         if (command == nullptr) return kSQLInvalidParameter;
         *command = nullptr;
         if (!att_->Attached()) return Fail(kSQLInvalidHandle, "The connection is closed");
-        *command = new FbCommand(att_);
-        return kSQLSuccess;
+        return Guarded([&] {
+            *command = new FbCommand(att_);
+            return kSQLSuccess;
+        });
     }
 
     SQLResult GetSQLMetaData(ISQLMetaData** metaData) override {
         if (metaData == nullptr) return kSQLInvalidParameter;
-        *metaData = new FbMetaData(att_);
-        return kSQLSuccess;
+        *metaData = nullptr;
+        return Guarded([&] {
+            *metaData = new FbMetaData(att_);
+            return kSQLSuccess;
+        });
     }
 
     SQLResult SetOption(std::uint16_t option, std::intptr_t value) override {
@@ -1478,8 +1525,11 @@ public:
 
     SQLResult GetSQLConnection(ISQLConnection** connection) override {
         if (connection == nullptr) return kSQLInvalidParameter;
-        *connection = new FbConnectionImpl(api_);
-        return kSQLSuccess;
+        *connection = nullptr;
+        return Guarded([&] {
+            *connection = new FbConnectionImpl(api_);
+            return kSQLSuccess;
+        });
     }
     SQLResult SetOption(std::uint16_t, std::intptr_t) override { return kSQLSuccess; }
     SQLResult GetOption(std::uint16_t, void*, std::int32_t, std::int32_t*) override { return kSQLNotSupported; }

@@ -48,6 +48,8 @@ CREATE TABLE IDX (
 CREATE UNIQUE INDEX UX_IDX_C ON IDX (C);
 CREATE DESCENDING INDEX DX_IDX_D ON IDX (D);
 CREATE TABLE NOKEY (N INTEGER, T VARCHAR(10));
+CREATE TABLE LATIN (T VARCHAR(10) CHARACTER SET WIN1252, F CHAR(3) CHARACTER SET WIN1252,
+                    M BLOB SUB_TYPE TEXT CHARACTER SET WIN1252);
 )";
 
 class DriverTest : public ::testing::Test {
@@ -277,6 +279,23 @@ TEST_F(DriverTest, TextReadsNeverSplitACharacterAndTrimCharStripsBlanks) {
     Query q = Open(*trimming, "SELECT C_CHAR FROM ALLTYPES");
     ASSERT_EQ(q.cursor->Next(), 0);
     EXPECT_EQ(ReadText(*q.cursor, 1), "x");
+}
+
+TEST_F(DriverTest, TextInAnotherCharacterSetIsConvertedBothWays) {
+    auto insert = Command(*conn_);
+    ASSERT_EQ(insert->Prepare("INSERT INTO LATIN VALUES (?, ?, ?)", 3), 0) << ErrorOf(*insert);
+    BindText(*insert, 1, "café");
+    BindText(*insert, 2, "é");
+    const std::string memo = "crème brûlée";
+    Bind(*insert, 3, kLogBlob, memo.data(), memo.size(), kSubMemo);
+    ASSERT_EQ(insert->Execute(nullptr), 0) << ErrorOf(*insert);
+    Query q = Open(*conn_, "SELECT T, F, M, OCTET_LENGTH(T) FROM LATIN");
+    ASSERT_EQ(q.cursor->Next(), 0);
+    EXPECT_EQ(ReadText(*q.cursor, 1), "café");
+    EXPECT_EQ(ReadText(*q.cursor, 2), "é  ");
+    const auto back = ReadBlob(*q.cursor, 3);
+    EXPECT_EQ(std::string(back.begin(), back.end()), memo);
+    EXPECT_EQ(ReadBcd(*q.cursor, 4), "4");  // stored as four single-byte characters
 }
 
 TEST_F(DriverTest, LargeBlobIsReadWholeAndBlobSizeOptionLimitsIt) {
