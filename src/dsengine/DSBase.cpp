@@ -182,10 +182,12 @@ public:
     }
 
     DBResult StreamDS(std::vector<std::uint8_t>& packet) override {
-        Table& t = *table_;
-        if (!t.HasFields()) return t.error.Fail(DBERR_INVALIDPARAM, "The dataset has no fields to write");
-        WritePacket(TableContent(t), t.xmlMode, packet);
-        return DBERR_NONE;
+        return Guarded(table_->error, [&]() -> DBResult {
+            Table& t = *table_;
+            if (!t.HasFields()) return t.error.Fail(DBERR_INVALIDPARAM, "The dataset has no fields to write");
+            WritePacket(TableContent(t), t.xmlMode, packet);
+            return DBERR_NONE;
+        });
     }
 
     DBResult GetDelta(std::vector<std::uint8_t>& delta) override;
@@ -223,171 +225,177 @@ private:
 };
 
 DBResult DSBase::GetDelta(std::vector<std::uint8_t>& delta) {
-    Table& t = *table_;
-    if (!t.HasFields()) return t.error.Fail(DBERR_INVALIDPARAM, "The dataset has no fields");
-    PacketContent content;
-    content.table = &t;
-    content.delta = true;
-    content.withRowState = true;
-    std::vector<std::uint32_t> rowIds;
-    std::vector<std::uint8_t> newer(t.RecordSize()), older(t.RecordSize());
-    for (const std::uint32_t id : t.ChangedRecords()) {
-        const Record& rec = t.Records()[id];
-        if (rec.status == dsRecModified && rec.original) {
-            // New values with every field that kept its old value marked as not changed.
-            t.Expand(rec.current, newer.data());
-            t.Expand(rec.original, older.data());
-            for (std::uint32_t i = 0; i < t.FieldCount(); ++i)
-                if (SameFieldValue(t, newer.data(), older.data(), i))
-                    newer[t.Fields()[i].desc.iNullOffsInRec] = BLANK_NOTCHANGED;
-            content.rows.push_back({rec.original, dsRecUnmodified});
-            content.rows.push_back({t.Compact(newer.data()), dsRecModified});
-            rowIds.push_back(id);
-            rowIds.push_back(id);
-        } else if (rec.status == dsRecNew || rec.status == dsRecDeleted) {
-            content.rows.push_back({rec.current, rec.status});
-            rowIds.push_back(id);
+        return Guarded(table_->error, [&]() -> DBResult {
+        Table& t = *table_;
+        if (!t.HasFields()) return t.error.Fail(DBERR_INVALIDPARAM, "The dataset has no fields");
+        PacketContent content;
+        content.table = &t;
+        content.delta = true;
+        content.withRowState = true;
+        std::vector<std::uint32_t> rowIds;
+        std::vector<std::uint8_t> newer(t.RecordSize()), older(t.RecordSize());
+        for (const std::uint32_t id : t.ChangedRecords()) {
+            const Record& rec = t.Records()[id];
+            if (rec.status == dsRecModified && rec.original) {
+                // New values with every field that kept its old value marked as not changed.
+                t.Expand(rec.current, newer.data());
+                t.Expand(rec.original, older.data());
+                for (std::uint32_t i = 0; i < t.FieldCount(); ++i)
+                    if (SameFieldValue(t, newer.data(), older.data(), i))
+                        newer[t.Fields()[i].desc.iNullOffsInRec] = BLANK_NOTCHANGED;
+                content.rows.push_back({rec.original, dsRecUnmodified});
+                content.rows.push_back({t.Compact(newer.data()), dsRecModified});
+                rowIds.push_back(id);
+                rowIds.push_back(id);
+            } else if (rec.status == dsRecNew || rec.status == dsRecDeleted) {
+                content.rows.push_back({rec.current, rec.status});
+                rowIds.push_back(id);
+            }
         }
-    }
-    WritePacket(content, t.xmlMode, delta);
-    t.lastDeltaRows = std::move(rowIds);
-    t.lastDelta = delta;
-    return DBERR_NONE;
-}
-
-DBResult DSBase::CreateEmptyCopy(std::uint32_t mode, std::unique_ptr<IDSBase>& copy) {
-    Table& t = *table_;
-    if (mode != copymodeSAMEFIELDS && mode != copymodeERRORPACKET)
-        return t.error.Fail(DBERR_INVALIDPARAM, Format("Copy mode %u is not known", mode));
-    if (!t.HasFields()) return t.error.Fail(DBERR_INVALIDPARAM, "The dataset has no fields to copy");
-    auto out = std::make_unique<DSBase>();
-    Table& c = *out->table_;
-    std::vector<FieldInfo> fields;
-    if (mode == copymodeERRORPACKET)
-        for (int k = 0; k < 6; ++k) fields.push_back(ErrorColumn(kErrorColumnNames[k], k == 2 || k == 3));
-    for (const FieldInfo& f : t.Fields()) {
-        FieldInfo g = f;
-        if (mode == copymodeERRORPACKET) g.desc.iFldAttr &= ~(fldAttrREQUIRED | fldAttrREADONLY);
-        fields.push_back(std::move(g));
-    }
-    if (const DBResult r = c.SetFields(std::move(fields), c.error)) return t.error.Fail(r, c.error.text);
-    for (const auto& p : t.Params())
-        if (p.first != kDeltaParam) c.Params().push_back(p);
-    c.keepTrailingBlanks = t.keepTrailingBlanks;
-    c.xmlMode = t.xmlMode;
-    copy = std::move(out);
-    return DBERR_NONE;
-}
-
-DBResult DSBase::Reconcile(IDSBase* reconcileBase, const std::vector<std::uint8_t>& delta,
-                           const std::vector<std::uint8_t>& errors, void* clientData,
-                           ReconcileCallback callback) {
-    Table& t = *table_;
-    if (t.lastDelta.empty() || delta != t.lastDelta)
-        return t.error.Fail(DBERR_DELTAMISMATCH, "The delta is not the last delta taken from this dataset");
-    if (errors.empty()) {
-        t.AcceptChanges();
+        WritePacket(content, t.xmlMode, delta);
+        t.lastDeltaRows = std::move(rowIds);
+        t.lastDelta = delta;
         return DBERR_NONE;
-    }
-    if (callback == nullptr) return t.error.Fail(DBERR_INVALIDPARAM, "No reconcile callback");
-    if (reconcileBase) {
-        std::shared_ptr<Table> rt = TableOf(reconcileBase);
-        if (!rt || rt->RecordSize() != t.RecordSize() || rt->FieldCount() != t.FieldCount())
-            return t.error.Fail(DBERR_DELTAMISMATCH, "The reconcile dataset's fields differ from the dataset's fields");
-    }
-    Table errTable;
-    if (const DBResult r = ReadPacket(errTable, errors.data(), errors.size(), errTable.error))
-        return t.error.Fail(r, "Error packet: " + errTable.error.text);
-    std::int32_t col[6];
-    for (int k = 0; k < 6; ++k)
-        if ((col[k] = errTable.FindField(kErrorColumnNames[k])) < 0)
-            return t.error.Fail(DBERR_DELTAMISMATCH,
-                                Format("The error packet has no column %s", kErrorColumnNames[k]));
-    std::vector<std::uint8_t> errBuf(errTable.RecordSize());
-    auto intAt = [&](int k) -> std::int32_t {
-        const FieldInfo& f = errTable.Fields()[static_cast<std::size_t>(col[k])];
-        if (errBuf[f.desc.iNullOffsInRec] != BLANK_NONE || f.desc.iFldType != fldINT32) return 0;
-        std::int32_t v;
-        std::memcpy(&v, errBuf.data() + f.desc.iFldOffsInRec, 4);
-        return v;
-    };
-    auto textAt = [&](int k) -> std::string {
-        const FieldInfo& f = errTable.Fields()[static_cast<std::size_t>(col[k])];
-        if (errBuf[f.desc.iNullOffsInRec] != BLANK_NONE || f.storage != Storage::String) return {};
-        return reinterpret_cast<const char*>(errBuf.data() + f.desc.iFldOffsInRec);
-    };
-    // The apply answered abort for a row: its transaction was rolled back, nothing was written.
-    bool rolledBack = false;
-    for (const std::uint32_t id : errTable.Order()) {
-        errTable.Expand(errTable.Records()[id].current, errBuf.data());
-        if (intAt(1) == 2) rolledBack = true;
-    }
-    std::vector<bool> failed(t.Records().size());
-    std::vector<std::uint8_t> updated(t.RecordSize()), old(t.RecordSize()), conflict(t.RecordSize());
-    DBResult result = DBERR_NONE;
-    bool stop = false;
-    for (const std::uint32_t errId : errTable.Order()) {
-        errTable.Expand(errTable.Records()[errId].current, errBuf.data());
-        const std::int32_t recNo = intAt(0);
-        if (recNo < 1 || static_cast<std::size_t>(recNo) > t.lastDeltaRows.size()) {
-            result = t.error.Fail(DBERR_DELTAMISMATCH, Format("ERROR_RECORDNO %d names no delta row", recNo));
-            continue;
+    });
         }
-        const std::uint32_t id = t.lastDeltaRows[static_cast<std::size_t>(recNo - 1)];
-        failed[id] = true;
-        if (stop) continue;
-        const Record& rec = t.Records()[id];
-        t.Expand(rec.current, updated.data());
-        const bool hasOld = rec.status != dsRecNew;
-        if (hasOld) t.Expand(rec.original ? rec.original : rec.current, old.data());
-        // Conflict values: the error row's fields of the same names.
-        InitRecordBuffer(t, conflict.data());
-        for (std::uint32_t i = 0; i < t.FieldCount(); ++i) {
-            const FieldInfo& f = t.Fields()[i];
-            const std::int32_t e = errTable.FindField(f.name);
-            if (e < 0 || e == col[0] || e == col[1] || e == col[2] || e == col[3] || e == col[4] || e == col[5]) continue;
-            const FieldInfo& g = errTable.Fields()[static_cast<std::size_t>(e)];
-            if (g.desc.iFldType != f.desc.iFldType || g.desc.iFldLen != f.desc.iFldLen) continue;
-            conflict[f.desc.iNullOffsInRec] = errBuf[g.desc.iNullOffsInRec];
-            std::memcpy(conflict.data() + f.desc.iFldOffsInRec, errBuf.data() + g.desc.iFldOffsInRec,
-                        static_cast<std::size_t>(f.desc.iFldLen));
+
+    DBResult DSBase::CreateEmptyCopy(std::uint32_t mode, std::unique_ptr<IDSBase>& copy) {
+            return Guarded(table_->error, [&]() -> DBResult {
+        Table& t = *table_;
+        if (mode != copymodeSAMEFIELDS && mode != copymodeERRORPACKET)
+            return t.error.Fail(DBERR_INVALIDPARAM, Format("Copy mode %u is not known", mode));
+        if (!t.HasFields()) return t.error.Fail(DBERR_INVALIDPARAM, "The dataset has no fields to copy");
+        auto out = std::make_unique<DSBase>();
+        Table& c = *out->table_;
+        std::vector<FieldInfo> fields;
+        if (mode == copymodeERRORPACKET)
+            for (int k = 0; k < 6; ++k) fields.push_back(ErrorColumn(kErrorColumnNames[k], k == 2 || k == 3));
+        for (const FieldInfo& f : t.Fields()) {
+            FieldInfo g = f;
+            if (mode == copymodeERRORPACKET) g.desc.iFldAttr &= ~(fldAttrREQUIRED | fldAttrREADONLY);
+            fields.push_back(std::move(g));
         }
-        const std::string message = textAt(2), context = textAt(3);
-        const std::uint32_t action = callback(clientData, 0, rec.status, intAt(1), intAt(5), message.c_str(),
-                                              context.c_str(), updated.data(), hasOld ? old.data() : nullptr,
-                                              conflict.data(), 0, nullptr);
-        switch (action) {
-        case 1: case 3: case 4: case 6: break;   // skip, merge, correct, refresh: the change stays
-        case 2: stop = true; break;              // abort: the change stays, no further calls
-        case 5: t.Revert(id); break;             // cancel: the change is undone
-        default:
-            stop = true;
-            result = t.error.Fail(DBERR_CALLBACK, Format("The reconcile callback answered %u", action));
-        }
-    }
-    if (!rolledBack)
-        for (const std::uint32_t id : t.ChangedRecords())
-            if (!failed[id]) t.AcceptRecord(id);
-    t.lastDelta.clear();
-    t.lastDeltaRows.clear();
-    t.Touch();
-    return result;
-}
-
-std::shared_ptr<Table> TableOf(IDSBase* base) {
-    auto* impl = dynamic_cast<DSBase*>(base);
-    return impl ? impl->SharedTable() : nullptr;
-}
-
-}  // namespace detail
-
-DBResult CreateDSBase(std::unique_ptr<IDSBase>& base) {
-    try {
-        base = std::make_unique<detail::DSBase>();
+        if (const DBResult r = c.SetFields(std::move(fields), c.error)) return t.error.Fail(r, c.error.text);
+        for (const auto& p : t.Params())
+            if (p.first != kDeltaParam) c.Params().push_back(p);
+        c.keepTrailingBlanks = t.keepTrailingBlanks;
+        c.xmlMode = t.xmlMode;
+        copy = std::move(out);
         return DBERR_NONE;
-    } catch (const std::bad_alloc&) {
-        return DBERR_NOMEMORY;
-    }
-}
+    });
+        }
 
-}  // namespace tarnwick::dsengine
+    DBResult DSBase::Reconcile(IDSBase* reconcileBase, const std::vector<std::uint8_t>& delta,
+                               const std::vector<std::uint8_t>& errors, void* clientData,
+                               ReconcileCallback callback) {
+            return Guarded(table_->error, [&]() -> DBResult {
+        Table& t = *table_;
+        if (t.lastDelta.empty() || delta != t.lastDelta)
+            return t.error.Fail(DBERR_DELTAMISMATCH, "The delta is not the last delta taken from this dataset");
+        if (errors.empty()) {
+            t.AcceptChanges();
+            return DBERR_NONE;
+        }
+        if (callback == nullptr) return t.error.Fail(DBERR_INVALIDPARAM, "No reconcile callback");
+        if (reconcileBase) {
+            std::shared_ptr<Table> rt = TableOf(reconcileBase);
+            if (!rt || rt->RecordSize() != t.RecordSize() || rt->FieldCount() != t.FieldCount())
+                return t.error.Fail(DBERR_DELTAMISMATCH, "The reconcile dataset's fields differ from the dataset's fields");
+        }
+        Table errTable;
+        if (const DBResult r = ReadPacket(errTable, errors.data(), errors.size(), errTable.error))
+            return t.error.Fail(r, "Error packet: " + errTable.error.text);
+        std::int32_t col[6];
+        for (int k = 0; k < 6; ++k)
+            if ((col[k] = errTable.FindField(kErrorColumnNames[k])) < 0)
+                return t.error.Fail(DBERR_DELTAMISMATCH,
+                                    Format("The error packet has no column %s", kErrorColumnNames[k]));
+        std::vector<std::uint8_t> errBuf(errTable.RecordSize());
+        auto intAt = [&](int k) -> std::int32_t {
+            const FieldInfo& f = errTable.Fields()[static_cast<std::size_t>(col[k])];
+            if (errBuf[f.desc.iNullOffsInRec] != BLANK_NONE || f.desc.iFldType != fldINT32) return 0;
+            std::int32_t v;
+            std::memcpy(&v, errBuf.data() + f.desc.iFldOffsInRec, 4);
+            return v;
+        };
+        auto textAt = [&](int k) -> std::string {
+            const FieldInfo& f = errTable.Fields()[static_cast<std::size_t>(col[k])];
+            if (errBuf[f.desc.iNullOffsInRec] != BLANK_NONE || f.storage != Storage::String) return {};
+            return reinterpret_cast<const char*>(errBuf.data() + f.desc.iFldOffsInRec);
+        };
+        // The apply answered abort for a row: its transaction was rolled back, nothing was written.
+        bool rolledBack = false;
+        for (const std::uint32_t id : errTable.Order()) {
+            errTable.Expand(errTable.Records()[id].current, errBuf.data());
+            if (intAt(1) == 2) rolledBack = true;
+        }
+        std::vector<bool> failed(t.Records().size());
+        std::vector<std::uint8_t> updated(t.RecordSize()), old(t.RecordSize()), conflict(t.RecordSize());
+        DBResult result = DBERR_NONE;
+        bool stop = false;
+        for (const std::uint32_t errId : errTable.Order()) {
+            errTable.Expand(errTable.Records()[errId].current, errBuf.data());
+            const std::int32_t recNo = intAt(0);
+            if (recNo < 1 || static_cast<std::size_t>(recNo) > t.lastDeltaRows.size()) {
+                result = t.error.Fail(DBERR_DELTAMISMATCH, Format("ERROR_RECORDNO %d names no delta row", recNo));
+                continue;
+            }
+            const std::uint32_t id = t.lastDeltaRows[static_cast<std::size_t>(recNo - 1)];
+            failed[id] = true;
+            if (stop) continue;
+            const Record& rec = t.Records()[id];
+            t.Expand(rec.current, updated.data());
+            const bool hasOld = rec.status != dsRecNew;
+            if (hasOld) t.Expand(rec.original ? rec.original : rec.current, old.data());
+            // Conflict values: the error row's fields of the same names.
+            InitRecordBuffer(t, conflict.data());
+            for (std::uint32_t i = 0; i < t.FieldCount(); ++i) {
+                const FieldInfo& f = t.Fields()[i];
+                const std::int32_t e = errTable.FindField(f.name);
+                if (e < 0 || e == col[0] || e == col[1] || e == col[2] || e == col[3] || e == col[4] || e == col[5]) continue;
+                const FieldInfo& g = errTable.Fields()[static_cast<std::size_t>(e)];
+                if (g.desc.iFldType != f.desc.iFldType || g.desc.iFldLen != f.desc.iFldLen) continue;
+                conflict[f.desc.iNullOffsInRec] = errBuf[g.desc.iNullOffsInRec];
+                std::memcpy(conflict.data() + f.desc.iFldOffsInRec, errBuf.data() + g.desc.iFldOffsInRec,
+                            static_cast<std::size_t>(f.desc.iFldLen));
+            }
+            const std::string message = textAt(2), context = textAt(3);
+            const std::uint32_t action = callback(clientData, 0, rec.status, intAt(1), intAt(5), message.c_str(),
+                                                  context.c_str(), updated.data(), hasOld ? old.data() : nullptr,
+                                                  conflict.data(), 0, nullptr);
+            switch (action) {
+            case 1: case 3: case 4: case 6: break;   // skip, merge, correct, refresh: the change stays
+            case 2: stop = true; break;              // abort: the change stays, no further calls
+            case 5: t.Revert(id); break;             // cancel: the change is undone
+            default:
+                stop = true;
+                result = t.error.Fail(DBERR_CALLBACK, Format("The reconcile callback answered %u", action));
+            }
+        }
+        if (!rolledBack)
+            for (const std::uint32_t id : t.ChangedRecords())
+                if (!failed[id]) t.AcceptRecord(id);
+        t.lastDelta.clear();
+        t.lastDeltaRows.clear();
+        t.Touch();
+        return result;
+    });
+        }
+
+    std::shared_ptr<Table> TableOf(IDSBase* base) {
+        auto* impl = dynamic_cast<DSBase*>(base);
+        return impl ? impl->SharedTable() : nullptr;
+    }
+
+    }  // namespace detail
+
+    DBResult CreateDSBase(std::unique_ptr<IDSBase>& base) {
+        try {
+            base = std::make_unique<detail::DSBase>();
+            return DBERR_NONE;
+        } catch (const std::bad_alloc&) {
+            return DBERR_NOMEMORY;
+        }
+    }
+
+    }  // namespace tarnwick::dsengine

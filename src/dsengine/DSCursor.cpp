@@ -61,36 +61,40 @@ public:
     }
 
     DBResult MoveRelative(std::int32_t offset) override {
-        if (!table_) return DBERR_INVALIDHANDLE;
-        const auto& view = Sync();
-        const auto size = static_cast<std::int64_t>(view.size());
-        std::int64_t at = state_ == Position::Bof ? -1 : state_ == Position::Eof ? size : index_;
-        at += offset;
-        if (at < 0) {
-            state_ = Position::Bof;
-            return DBERR_BOF;
-        }
-        if (at >= size) {
-            state_ = Position::Eof;
-            return DBERR_EOF;
-        }
-        SetOn(view, static_cast<std::size_t>(at));
-        return DBERR_NONE;
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            if (!table_) return DBERR_INVALIDHANDLE;
+            const auto& view = Sync();
+            const auto size = static_cast<std::int64_t>(view.size());
+            std::int64_t at = state_ == Position::Bof ? -1 : state_ == Position::Eof ? size : index_;
+            at += offset;
+            if (at < 0) {
+                state_ = Position::Bof;
+                return DBERR_BOF;
+            }
+            if (at >= size) {
+                state_ = Position::Eof;
+                return DBERR_EOF;
+            }
+            SetOn(view, static_cast<std::size_t>(at));
+            return DBERR_NONE;
+        });
     }
 
     DBResult MoveToSeqNo(std::uint32_t seqNo) override {
-        if (!table_) return DBERR_INVALIDHANDLE;
-        const auto& view = Sync();
-        if (seqNo == 0) {
-            state_ = Position::Bof;
-            return DBERR_BOF;
-        }
-        if (seqNo > view.size()) {
-            state_ = Position::Eof;
-            return DBERR_EOF;
-        }
-        SetOn(view, seqNo - 1);
-        return DBERR_NONE;
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            if (!table_) return DBERR_INVALIDHANDLE;
+            const auto& view = Sync();
+            if (seqNo == 0) {
+                state_ = Position::Bof;
+                return DBERR_BOF;
+            }
+            if (seqNo > view.size()) {
+                state_ = Position::Eof;
+                return DBERR_EOF;
+            }
+            SetOn(view, seqNo - 1);
+            return DBERR_NONE;
+        });
     }
 
     DBResult MoveToBookmark(const std::uint8_t* bookmark) override {
@@ -136,21 +140,25 @@ public:
     }
 
     DBResult GetRecordCount(std::uint32_t& count) override {
-        count = 0;
-        if (!table_) return DBERR_INVALIDHANDLE;
-        count = static_cast<std::uint32_t>(Sync().size());
-        return DBERR_NONE;
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            count = 0;
+            if (!table_) return DBERR_INVALIDHANDLE;
+            count = static_cast<std::uint32_t>(Sync().size());
+            return DBERR_NONE;
+        });
     }
 
     DBResult AddFilter(const std::uint8_t* image, std::size_t size, FilterHandle& handle) override {
-        handle = 0;
-        if (!table_) return DBERR_INVALIDHANDLE;
-        FilterProgramPtr program;
-        if (const DBResult r = CompileFilter(*table_, image, size, program, table_->error)) return r;
-        handle = nextHandle_++;
-        filters_.push_back({handle, std::move(program)});
-        Invalidate();
-        return DBERR_NONE;
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            handle = 0;
+            if (!table_) return DBERR_INVALIDHANDLE;
+            FilterProgramPtr program;
+            if (const DBResult r = CompileFilter(*table_, image, size, program, table_->error)) return r;
+            handle = nextHandle_++;
+            filters_.push_back({handle, std::move(program)});
+            Invalidate();
+            return DBERR_NONE;
+        });
     }
 
     DBResult DropFilter(FilterHandle handle) override {
@@ -218,8 +226,10 @@ public:
 
     DBResult PutBlob(std::uint8_t* recBuf, std::uint32_t fieldNo, std::uint32_t offset, const void* src,
                      std::uint32_t length) override {
-        if (!table_) return DBERR_INVALIDHANDLE;
-        return PutBlobValue(*table_, recBuf, fieldNo, offset, src, length, table_->error);
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            if (!table_) return DBERR_INVALIDHANDLE;
+            return PutBlobValue(*table_, recBuf, fieldNo, offset, src, length, table_->error);
+        });
     }
 
     DBResult InitRecord(std::uint8_t* recBuf) override {
@@ -230,35 +240,41 @@ public:
     }
 
     DBResult InsertRecord(const std::uint8_t* recBuf) override {
-        if (const DBResult r = Writable(recBuf)) return r;
-        const auto& view = Sync();
-        std::size_t orderPos = table_->Order().size();
-        if (state_ == Position::On && index_ < view.size()) {
-            const auto& order = table_->Order();
-            orderPos = static_cast<std::size_t>(std::find(order.begin(), order.end(), id_) - order.begin());
-        }
-        const std::uint32_t id = table_->InsertAt(orderPos, table_->Compact(recBuf));
-        state_ = Position::On;
-        id_ = id;
-        return DBERR_NONE;
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            if (const DBResult r = Writable(recBuf)) return r;
+            const auto& view = Sync();
+            std::size_t orderPos = table_->Order().size();
+            if (state_ == Position::On && index_ < view.size()) {
+                const auto& order = table_->Order();
+                orderPos = static_cast<std::size_t>(std::find(order.begin(), order.end(), id_) - order.begin());
+            }
+            const std::uint32_t id = table_->InsertAt(orderPos, table_->Compact(recBuf));
+            state_ = Position::On;
+            id_ = id;
+            return DBERR_NONE;
+        });
     }
 
     DBResult ModifyRecord(const std::uint8_t* recBuf) override {
-        if (const DBResult r = Writable(recBuf)) return r;
-        if (const DBResult r = Current()) return r;
-        table_->Modify(id_, table_->Compact(recBuf));
-        return DBERR_NONE;
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            if (const DBResult r = Writable(recBuf)) return r;
+            if (const DBResult r = Current()) return r;
+            table_->Modify(id_, table_->Compact(recBuf));
+            return DBERR_NONE;
+        });
     }
 
     DBResult DeleteRecord() override {
-        if (const DBResult r = Writable(nullptr, false)) return r;
-        if (const DBResult r = Current()) return r;
-        const std::size_t at = index_;
-        table_->Delete(id_);
-        const auto& view = Sync(true);
-        if (view.empty()) state_ = Position::Bof;
-        else SetOn(view, std::min(at, view.size() - 1));
-        return DBERR_NONE;
+        return Guarded(ErrorOf(), [&]() -> DBResult {
+            if (const DBResult r = Writable(nullptr, false)) return r;
+            if (const DBResult r = Current()) return r;
+            const std::size_t at = index_;
+            table_->Delete(id_);
+            const auto& view = Sync(true);
+            if (view.empty()) state_ = Position::Bof;
+            else SetOn(view, std::min(at, view.size() - 1));
+            return DBERR_NONE;
+        });
     }
 
 private:
@@ -274,6 +290,11 @@ private:
     }
 
     void Invalidate() { viewVersion_ = 0; }
+
+    ErrorState& ErrorOf() {
+        static thread_local ErrorState detached;
+        return table_ ? table_->error : detached;
+    }
 
     void SetOn(const std::vector<std::uint32_t>& view, std::size_t at) {
         state_ = Position::On;

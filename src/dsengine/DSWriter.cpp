@@ -68,22 +68,28 @@ public:
     }
 
     DBResult PutBlob(std::uint32_t fieldNo, const void* data, std::uint32_t length) override {
-        if (!rowOpen_) return Fail(DBERR_INVALIDPARAM, "PutBlob before InitRow");
-        return PutBlobValue(table_, row_.data(), fieldNo, 0, data, length, table_.error);
+        return Guarded(table_.error, [&]() -> DBResult {
+            if (!rowOpen_) return Fail(DBERR_INVALIDPARAM, "PutBlob before InitRow");
+            return PutBlobValue(table_, row_.data(), fieldNo, 0, data, length, table_.error);
+        });
     }
 
     DBResult PostRow() override {
-        if (!rowOpen_) return Fail(DBERR_INVALIDPARAM, "PostRow before InitRow");
-        table_.AddLoadedRecord(table_.Compact(row_.data()), nullptr, dsRecUnmodified, false);
-        rowOpen_ = false;
-        return DBERR_NONE;
+        return Guarded(table_.error, [&]() -> DBResult {
+            if (!rowOpen_) return Fail(DBERR_INVALIDPARAM, "PostRow before InitRow");
+            table_.AddLoadedRecord(table_.Compact(row_.data()), nullptr, dsRecUnmodified, false);
+            rowOpen_ = false;
+            return DBERR_NONE;
+        });
     }
 
     DBResult GetPacket(std::vector<std::uint8_t>& packet) override {
-        if (const DBResult r = Fix()) return r;
-        table_.Touch();
-        WritePacket(TableContent(table_), table_.xmlMode, packet);
-        return DBERR_NONE;
+        return Guarded(table_.error, [&]() -> DBResult {
+            if (const DBResult r = Fix()) return r;
+            table_.Touch();
+            WritePacket(TableContent(table_), table_.xmlMode, packet);
+            return DBERR_NONE;
+        });
     }
 
     DBResult Reset() override {

@@ -66,6 +66,11 @@ struct Record {
 };
 
 // Answers a status and keeps the detailed text for GetErrorString.
+struct ErrorState;
+// Runs `body`, turning an exception (out of memory, in practice) into a status: nothing the
+// engine does may throw across its interface.
+template <typename Body>
+DBResult Guarded(ErrorState& err, Body&& body);
 struct ErrorState {
     DBResult status = DBERR_NONE;
     std::string text;
@@ -75,6 +80,17 @@ struct ErrorState {
         return s;
     }
 };
+
+template <typename Body>
+DBResult Guarded(ErrorState& err, Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return err.Fail(DBERR_NOMEMORY, "Insufficient memory for this operation");
+    } catch (const std::exception& e) {
+        return err.Fail(DBERR_NOMEMORY, std::string("Engine failure: ") + e.what());
+    }
+}
 
 class Table {
 public:
