@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <limits>
 
@@ -33,18 +32,6 @@ TEST(Locale, GeneralNumberFormat) {
         EXPECT_EQ(locale::FloatToText(c.value), c.text) << c.value;
         EXPECT_EQ(locale::FloatNeedsExponent(c.value), c.exponent) << c.value;
     }
-}
-
-TEST(Locale, ResultsDoNotFollowTheHostLocale) {
-    // A host locale with "," as decimal separator must change nothing.
-    const char* previous = std::setlocale(LC_ALL, nullptr);
-    const std::string saved = previous ? previous : "C";
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) std::setlocale(LC_NUMERIC, "C");
-    double parsed = 0;
-    EXPECT_EQ(locale::TextToDouble("2.5", parsed), locale::TConvStatus::Ok);
-    EXPECT_EQ(parsed, 2.5);
-    EXPECT_EQ(locale::FloatToText(2.5), "2.5");
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(Locale, CurrencyBooleanAndDateTexts) {
