@@ -297,5 +297,39 @@ TEST(PacketRead, AppendedPacketsAddRowsOfTheSameFieldsOnly) {
     EXPECT_EQ(l.base->AppendData(other.data(), other.size(), true), DBERR_METADATAMISMATCH);
 }
 
+TEST(PacketWrite, NamesAndFieldsThatNoPacketCouldCarryAreRefused) {
+    // Each of these once produced a packet that the engine could not read back.
+    Loaded l = Load(Packet(R"(<FIELD attrname="A" fieldtype="i4"/>)", ""));
+    EXPECT_EQ(l.base->AddOptParameter(0, "`CID", "1"), DBERR_INVALIDPARAM);
+    EXPECT_EQ(l.base->AddOptParameter(1, "WIDTH", "1"), DBERR_INVALIDPARAM);
+    EXPECT_EQ(l.base->AddOptParameter(1, "ORIGIN", "T.A"), DBERR_NONE);
+    EXPECT_EQ(l.base->AddOptParameter(1, "ORIGIN", "T.B"), DBERR_NONE);  // replaced, not doubled
+    std::vector<std::string> names;
+    l.base->GetOptParameterNames(1, names);
+    EXPECT_EQ(names, std::vector<std::string>{"ORIGIN"});
+
+    auto desc = [](const char* name, std::int32_t type, std::int32_t width) {
+        DSFLDDesc d{};
+        std::strncpy(d.szName, name, sizeof d.szName);
+        d.iFldType = type;
+        d.iUnits1 = width;
+        return d;
+    };
+    struct Case { std::vector<DSFLDDesc> descs; DBResult status; };
+    const Case cases[] = {
+        {{desc("A", fldINT32, 0), desc("A", fldINT32, 0)}, DBERR_INVALIDPARAM},
+        {{desc("A", fldUINT32, 0)}, DBERR_NOTSUPPORTED},
+        {{desc("A", fldBCD, 65)}, DBERR_NOTSUPPORTED},
+        {{desc("A\x01", fldINT32, 0)}, DBERR_NOTSUPPORTED},
+        {{desc("A", fldZSTRING, 0)}, DBERR_NOTSUPPORTED},
+        {{desc("A", fldZSTRING, 10), desc("a", fldINT32, 0)}, DBERR_NONE},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<IDSBase> base;
+        CreateDSBase(base);
+        EXPECT_EQ(base->CreateFields(c.descs), c.status);
+    }
+}
+
 }  // namespace
 }  // namespace tarnwick::dsengine::test
