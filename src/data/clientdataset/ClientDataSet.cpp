@@ -1,4 +1,4 @@
-#include "data/clientdataset/ClientDataSet.h"
+#include "data/clientdataset/CustomClientDataSet.h"
 
 #include "base/Text.h"
 #include "data/clientdataset/filter/DataSetFilter.h"
