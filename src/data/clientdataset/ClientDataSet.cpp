@@ -4,6 +4,7 @@
 #include "data/clientdataset/filter/DataSetFilter.h"
 #include "platform/FileRead.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -98,6 +99,9 @@ DefShape ShapeOf(const DSFLDDesc& d) {
         break;
     default: break;
     }
+    // Widths come from outside input; a negative one is taken as none.
+    s.size = std::max(0, s.size);
+    s.precision = std::max(0, s.precision);
     return s;
 }
 
@@ -420,10 +424,11 @@ void TCustomClientDataSet::SetFiltered(bool value) {
     }
     FinishEdit();
     if (value != filtered_) {
-        CheckEngine(cursor_->MoveToBOF());
-        hasCurrent_ = false;
+        // A text that does not parse fails here, before the record window is touched.
         if (!value) DeactivateFilter();
         else if (!filterText_.empty()) ActivateFilter(filterText_, filterOptions_);
+        CheckEngine(cursor_->MoveToBOF());
+        hasCurrent_ = false;
     }
     filtered_ = value;
     MoveFirst();

@@ -158,6 +158,16 @@ TEST_F(FileDataSet, FilterSelectsOneBillAndFollowsTheSwitches) {
     EXPECT_EQ(MessageOf([&] { ds.SetFilter("NOSUCH = 'x'"); }), "CDS_Mast: Field 'NOSUCH' not found");
     EXPECT_EQ(ds.Filter(), "MASTERBILLID = 'B1'");
     EXPECT_EQ(ds.RecordTotal(), 3);
+    // Switching on a text that does not parse keeps Filtered off and the record window whole.
+    ds.SetFiltered(false);
+    ds.SetFilter("MASTERBILLID = 'B1");
+    ds.MoveNext();
+    EXPECT_EQ(MessageOf([&] { ds.SetFiltered(true); }), "Unterminated string constant");
+    EXPECT_FALSE(ds.Filtered());
+    EXPECT_EQ(ds.RecordNumber(), 2);
+    EXPECT_EQ(ds.FieldNamed("LINE_NO").StringValue(), "2");
+    ds.SetFilter("MASTERBILLID = 'B1'");
+    ds.SetFiltered(true);
 
     // A reload keeps the filter and applies it at open.
     ds.LoadPacketFile(Write("d2.XML", Packet(kDetailFields, DetailRows({"B2", "B1"}))));
