@@ -11,11 +11,13 @@
 
 #include "platform/DynamicLibrary.h"
 #include "sqlfb/SQLDriver.h"
+#include "sqlfb/TestStore.h"
 
 namespace tarnwick::testing {
 
 inline sqlfb::ISQLDriver& Driver() {
     static std::unique_ptr<sqlfb::ISQLDriver> driver = [] {
+        EnsureFirebirdLockFolder();
         void* library = platform::LoadLibrary("libsqlfb.so");
         if (library == nullptr) throw std::runtime_error("libsqlfb.so: " + platform::LibraryError());
         auto entry = reinterpret_cast<sqlfb::GetDriverFunc>(platform::LibrarySymbol(library, "getSQLDriverFIREBIRD"));

@@ -5,6 +5,8 @@
 // The database is dropped and the folder removed on destruction. Header-only; link
 // tarnwick_storedb and add_dependencies(<test> sqlfb).
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +18,25 @@
 
 namespace tarnwick::testing {
 
+// Embedded Firebird keeps its lock files in /tmp/firebird, which the server package makes
+// writable for its own group only. A test run by another user gets a lock folder of its own
+// (the test databases are private, so nothing else needs to share their locks). Call before the
+// client library is first used.
+inline void EnsureFirebirdLockFolder() {
+    if (std::getenv("FIREBIRD_LOCK") != nullptr || ::access("/tmp/firebird", W_OK | X_OK) == 0) return;
+    const auto folder = std::filesystem::temp_directory_path() / ("tarnwick-fblock-" + std::to_string(::getuid()));
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    ::setenv("FIREBIRD_LOCK", folder.c_str(), 0);
+}
+
 class TestStore {
 public:
     static constexpr const char* kPassword = "masterkey";
 
     // `script` runs after the database is created; the store schema when not given.
     explicit TestStore(std::optional<std::string_view> script = std::nullopt) {
+        EnsureFirebirdLockFolder();
         std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-store-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
         folder_ = pattern;
