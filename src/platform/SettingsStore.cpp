@@ -41,6 +41,8 @@ IniFile IniFile::Parse(std::string_view text) {
     IniFile file;
     file.exists_ = true;
     SectionEntries* current = nullptr;
+    // A file saved by a Windows editor may start with a UTF-8 byte order mark.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     while (!text.empty()) {
         const auto end = text.find('\n');
         const std::string_view raw = text.substr(0, end);

@@ -101,6 +101,10 @@ TEST(ConfigTest, ReadingRulesOfAConfigurationFile) {
     EXPECT_EQ(first.Value("Morvane", "No equals sign here"), "");
 
     EXPECT_FALSE(platform::IniFile::Read("/no/such/file.ini").Exists());
+
+    // Windows line ends and a leading byte order mark change nothing.
+    const auto windows = platform::IniFile::Parse("\xEF\xBB\xBF[Morvane]\r\nDatabase = C:\\POSDATA.FDB\r\n");
+    EXPECT_EQ(windows.Value("Morvane", "Database"), "C:\\POSDATA.FDB");
 }
 
 TEST(ConfigTest, ParameterListValues) {
