@@ -79,7 +79,8 @@ public:
 
     // Removes every record and the change log; the fields stay.
     virtual DBResult Reset() = 0;
-    // Frees blob storage that no record references any longer.
+    // Blob contents live in the base's storage until Reset or the base's end, so that record
+    // buffers handed out stay readable; there is nothing to release one by one: answers 0.
     virtual DBResult ReleaseBlobs() = 0;
 
     // The text of a status: the detailed text of the last failure when it had this status,

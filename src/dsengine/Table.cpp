@@ -31,11 +31,11 @@ std::uint8_t* Arena::Allocate(std::size_t size) {
     if (size > left_) {
         if (size > kBlockSize / 4) {
             // A large value gets a block of its own; the current block stays in use.
-            blocks_.push_back(std::make_unique<std::uint8_t[]>(size));
+            blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(size));
             held_ += size;
             return blocks_.back().get();
         }
-        blocks_.push_back(std::make_unique<std::uint8_t[]>(kBlockSize));
+        blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
         held_ += kBlockSize;
         next_ = blocks_.back().get();
         left_ = kBlockSize;
