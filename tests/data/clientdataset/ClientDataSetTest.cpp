@@ -2,6 +2,7 @@
 #include "data/clientdataset/ClientDataSet.h"
 
 #include "base/Exception.h"
+#include "data/clientdataset/DateTimeForms.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,84 @@ TEST_F(FileDataSet, LoadsWalksAndReadsEveryRow) {
     EXPECT_EQ(dynamic_cast<TStringField&>(ds.FieldNamed("MASTERBILLID")).Size(), 20);
     EXPECT_NE(dynamic_cast<TMemoField*>(&ds.FieldNamed("NOTE")), nullptr);
     EXPECT_NE(dynamic_cast<TBCDField*>(&ds.FieldNamed("PRICE")), nullptr);
+}
+
+TEST_F(FileDataSet, EveryTypeWordGivesItsFieldClassAndValue) {
+    struct Case {
+        const char* attrs;  // type word and its attributes
+        const char* value;  // as written in the row
+        TFieldType type;
+        int size;
+        TVariant want;
+    };
+    const TDateTime day = *EncodeDateTime(2026, 12, 10, 0, 0, 0, 0);
+    const Case cases[] = {
+        {"fieldtype=\"string\" WIDTH=\"5\"", "abc", ftString, 5, TVariant("abc")},
+        {"fieldtype=\"string\" SUBTYPE=\"Guid\" WIDTH=\"38\"", "{A}", ftGuid, 38, TVariant("{A}")},
+        {"fieldtype=\"string.uni\" WIDTH=\"10\"", "綠茶", ftWideString, 5, TVariant(u"綠茶")},
+        {"fieldtype=\"i2\"", "-5", ftSmallint, 0, TVariant(std::int32_t{-5})},
+        {"fieldtype=\"ui2\"", "65535", ftWord, 0, TVariant(std::int32_t{65535})},
+        {"fieldtype=\"i4\"", "-42", ftInteger, 0, TVariant(std::int32_t{-42})},
+        {"fieldtype=\"i4\" SUBTYPE=\"Autoinc\"", "7", ftAutoInc, 0, TVariant(std::int32_t{7})},
+        {"fieldtype=\"i8\"", "-9000000000", ftLargeint, 0, TVariant(std::int64_t{-9000000000})},
+        {"fieldtype=\"r8\"", "2.5", ftFloat, 0, TVariant(2.5)},
+        {"fieldtype=\"r8\" SUBTYPE=\"Money\"", "1.25E-7", ftCurrency, 0, TVariant(1.25e-7)},
+        {"fieldtype=\"fixed\" WIDTH=\"12\" DECIMALS=\"2\"", "-3.5", ftBCD, 2, TVariant::FromCurrency(-35000)},
+        {"fieldtype=\"fixedFMT\" WIDTH=\"20\" DECIMALS=\"4\"", "12345678901234.5678", ftFMTBcd, 4,
+         TVariant(*BcdFromString("12345678901234.5678"))},
+        {"fieldtype=\"boolean\"", "TRUE", ftBoolean, 0, TVariant(true)},
+        {"fieldtype=\"date\"", "20261210", ftDate, 0, TVariant::FromDateTime(day)},
+        {"fieldtype=\"time\"", "08:30:00.250", ftTime, 0, TVariant::FromDateTime(30600250 / double(kMSecsPerDay))},
+        {"fieldtype=\"dateTime\"", "20261210T08:30:00", ftDateTime, 0,
+         TVariant::FromDateTime(*EncodeDateTime(2026, 12, 10, 8, 30, 0, 0))},
+        {"fieldtype=\"SQLdateTime\"", "20261210T08:30:00.250", ftTimeStamp, 0,
+         TVariant(TSQLTimeStamp{2026, 12, 10, 8, 30, 0, 250})},
+        {"fieldtype=\"bin.hex\" SUBTYPE=\"Text\"", "5LqM5pel", ftMemo, 0, TVariant("二日")},
+        {"fieldtype=\"bin.hex\" SUBTYPE=\"HMemo\"", "5LqM5pel", ftOraClob, 0, TVariant("二日")},
+        {"fieldtype=\"bin.hex\" SUBTYPE=\"Binary\"", "AQI=", ftBlob, 0, TVariant(std::string("\x01\x02"))},
+        {"fieldtype=\"bin.hex\" SUBTYPE=\"Graphics\"", "AQI=", ftGraphic, 0, TVariant(std::string("\x01\x02"))},
+        {"fieldtype=\"bytes\" WIDTH=\"2\"", "AQI=", ftBytes, 2, TVariant(std::vector<std::uint8_t>{1, 2})},
+        {"fieldtype=\"varbytes\" WIDTH=\"4\"", "AQI=", ftVarBytes, 4, TVariant(std::vector<std::uint8_t>{1, 2})},
+    };
+    std::string fields, row = "<ROW";
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = "F" + std::to_string(++n);
+        fields += "<FIELD attrname=\"" + name + "\" " + c.attrs + "/>";
+        row += " " + name + "=\"" + c.value + "\"";
+    }
+    ds.LoadPacketFile(Write("types.XML", Packet(fields, row + "/>")));
+    ASSERT_EQ(ds.FieldTotal(), n);
+    for (int i = 0; i < n; ++i) {
+        const Case& c = cases[i];
+        const TField& field = ds.FieldAt(i);
+        SCOPED_TRACE(c.attrs);
+        EXPECT_EQ(field.DataType(), c.type);
+        EXPECT_EQ(field.FieldNo(), i + 1);
+        if (c.size) {
+            EXPECT_EQ(field.Size(), c.size);
+        }
+        EXPECT_EQ(field.VariantValue(), c.want);
+    }
+    EXPECT_EQ(dynamic_cast<TBCDField&>(ds.FieldAt(10)).Precision(), 12);
+    EXPECT_EQ(dynamic_cast<TFMTBCDField&>(ds.FieldAt(11)).Precision(), 20);
+    EXPECT_NE(dynamic_cast<TMemoField*>(&ds.FieldAt(18)), nullptr);
+    EXPECT_NE(dynamic_cast<TGraphicField*>(&ds.FieldAt(20)), nullptr);
+    EXPECT_NE(dynamic_cast<TGuidField*>(&ds.FieldAt(1)), nullptr);
+}
+
+TEST_F(FileDataSet, FixedCharRequiredAndReadOnlyAttributes) {
+    ds.LoadPacketFile(Write("a.XML", Packet("<FIELD attrname=\"CODE\" fieldtype=\"string\" SUBTYPE=\"FixedChar\" WIDTH=\"3\" required=\"true\"/>"
+                                            "<FIELD attrname=\"SECRET\" fieldtype=\"i4\" hidden=\"true\"/>"
+                                            "<FIELD attrname=\"STAMP\" fieldtype=\"i4\" readonly=\"true\"/>",
+                                            "")));
+    ASSERT_EQ(ds.FieldTotal(), 2);  // hidden fields get a definition but no field
+    EXPECT_EQ(ds.FieldDefs().Count(), 3);
+    const auto& code = dynamic_cast<TStringField&>(ds.FieldAt(0));
+    EXPECT_TRUE(code.FixedChar());
+    EXPECT_TRUE(code.Required());
+    EXPECT_TRUE(ds.FieldAt(1).ReadOnly());
+    EXPECT_EQ(ds.FieldAt(1).FieldNo(), 3);
 }
 
 TEST_F(FileDataSet, PacketWithoutRowsAndDuplicateNames) {
