@@ -148,7 +148,8 @@ public:
 
 // Builds a packet from field descriptions, parameters and rows, the way a provider writes the rows
 // of a result set. Call order: AddField* and AddOptParameter*, then per row InitRow, Put*, PostRow;
-// then GetPacket. The packet form is basepropXMLMODE set through SetProp.
+// then GetPacket. SetProp takes basepropXMLMODE (the packet form) and basepropKEEPTRAILINGBLANKS;
+// PutField cuts and trims text as IDSCursor::PutField does.
 class IDSWriter {
 public:
     virtual ~IDSWriter() = default;

@@ -48,6 +48,10 @@ public:
     }
 
     DBResult SetProp(std::uint32_t prop, std::uint32_t value) override {
+        if (prop == basepropKEEPTRAILINGBLANKS) {
+            table_.keepTrailingBlanks = value != 0;
+            return DBERR_NONE;
+        }
         if (prop != basepropXMLMODE) return Fail(DBERR_NOTSUPPORTED, Format("Writer property %u is not known", prop));
         if (value != xmlmodeBINARY && value != xmlmodeXML && value != xmlmodeXMLUTF8)
             return Fail(DBERR_INVALIDPARAM, Format("Packet form %u is not known", value));
