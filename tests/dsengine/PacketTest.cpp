@@ -301,6 +301,58 @@ TEST(PacketRead, AppendedPacketsAddRowsOfTheSameFieldsOnly) {
     EXPECT_EQ(l.base->AppendData(other.data(), other.size(), true), DBERR_METADATAMISMATCH);
 }
 
+TEST(PacketWrite, WriterBuildsPacketsThatReadBack) {
+    for (const std::uint32_t mode : {xmlmodeBINARY, xmlmodeXMLUTF8}) {
+        SCOPED_TRACE(mode);
+        std::unique_ptr<IDSWriter> w;
+        ASSERT_EQ(CreateDSWriter(w), DBERR_NONE);
+        DSFLDDesc id{}, name{}, note{};
+        std::strcpy(id.szName, "ID");
+        id.iFldType = fldINT32;
+        id.iFldAttr = fldAttrREQUIRED;
+        std::strcpy(name.szName, "NAME");
+        name.iFldType = fldZSTRING;
+        name.iUnits1 = 4;
+        std::strcpy(note.szName, "NOTE");
+        note.iFldType = fldBLOB;
+        note.iFldSubType = fldstMEMO;
+        ASSERT_EQ(w->AddField(id), DBERR_NONE);
+        ASSERT_EQ(w->AddField(name), DBERR_NONE);
+        ASSERT_EQ(w->AddField(note), DBERR_NONE);
+        ASSERT_EQ(w->AddOptParameter(1, "PROVFLAGS", "7"), DBERR_NONE);
+        ASSERT_EQ(w->AddOptParameter(0, "LCID", "1028"), DBERR_NONE);
+        ASSERT_EQ(w->SetProp(basepropXMLMODE, mode), DBERR_NONE);
+        for (std::int32_t i = 1; i <= 2; ++i) {
+            ASSERT_EQ(w->InitRow(), DBERR_NONE);
+            ASSERT_EQ(w->PutField(1, &i), DBERR_NONE);
+            if (i == 1) {
+                ASSERT_EQ(w->PutField(2, "綠茶x "), DBERR_NONE);  // cut to 4 bytes: one character
+                ASSERT_EQ(w->PutBlob(3, "memo", 4), DBERR_NONE);
+            }
+            ASSERT_EQ(w->PostRow(), DBERR_NONE);
+        }
+        std::vector<std::uint8_t> packet;
+        ASSERT_EQ(w->GetPacket(packet), DBERR_NONE);
+        Loaded l = Load(packet);
+        ASSERT_EQ(l.status, DBERR_NONE) << l.Error();
+        std::string value;
+        EXPECT_EQ(l.base->GetOptParameter(1, "PROVFLAGS", value), DBERR_NONE);
+        EXPECT_EQ(value, "7");
+        ASSERT_EQ(l.cursor->MoveRelative(1), DBERR_NONE);
+        l.Fetch();
+        EXPECT_EQ(l.Int(1), 1);
+        EXPECT_EQ(l.Text(2), "綠");
+        std::uint32_t length = 0;
+        l.cursor->GetBlobLen(l.buf.data(), 3, length);
+        EXPECT_EQ(length, 4u);
+        ASSERT_EQ(l.cursor->MoveRelative(1), DBERR_NONE);
+        l.Fetch();
+        EXPECT_EQ(l.Text(2), "<null>");
+        EXPECT_EQ(l.Text(3), "<null>");
+        EXPECT_EQ(w->AddField(id), DBERR_INVALIDPARAM);  // fields are fixed once rows exist
+    }
+}
+
 TEST(PacketWrite, NamesAndFieldsThatNoPacketCouldCarryAreRefused) {
     // Each of these once produced a packet that the engine could not read back.
     Loaded l = Load(Packet(R"(<FIELD attrname="A" fieldtype="i4"/>)", ""));
