@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace tarnwick {
 
@@ -168,6 +169,24 @@ void TCommandDataSet::ExecuteCommand() {
     TVariant ownerData;
     server.AS_Execute(providerName_, commandText_, params, ownerData);
     UnpackParams(params);
+}
+
+void TCommandDataSet::SetFieldData(TField& field, const void* buffer) {
+    int precision = 0;
+    if (const auto* bcd = dynamic_cast<const TBCDField*>(&field)) precision = bcd->Precision();
+    else if (const auto* fmt = dynamic_cast<const TFMTBCDField*>(&field)) precision = fmt->Precision();
+    else {
+        TCustomClientDataSet::SetFieldData(field, buffer);
+        return;
+    }
+    if (!buffer) {
+        TCustomClientDataSet::SetFieldData(field, buffer);
+        return;
+    }
+    TBcd value;
+    std::memcpy(&value, buffer, sizeof value);
+    const std::optional<TBcd> fitted = BcdNormalize(value, precision > 0 ? precision : 32, field.Size());
+    TCustomClientDataSet::SetFieldData(field, fitted ? static_cast<const void*>(&*fitted) : buffer);
 }
 
 int TCommandDataSet::ChangeCount() const {

@@ -80,6 +80,10 @@ public:
     bool HasAppServer() const { return appServer_ != nullptr; }
     // True while the reconcile callback runs.
     bool InReconcile() const { return inReconcile_; }
+
+    // BCD values are stored with the field's places and at most its digits, so that the delta
+    // carries them in the form the field describes.
+    void SetFieldData(TField& field, const void* buffer) override;
     // The message of a failure raised by OnReconcileError during the last apply (the row was then
     // treated as aborted); empty when none.
     const std::string& ReconcileHandlerError() const { return reconcileHandlerError_; }

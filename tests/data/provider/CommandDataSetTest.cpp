@@ -1,0 +1,395 @@
+// The command dataset, its provider and applying changes, against a real embedded database made
+// by the test: the data side is wired as the window wires it (one owner, components found by name).
+
+#include "data/clientdataset/CommandDataSet.h"
+#include "data/provider/DataSetProvider.h"
+#include "data/sql/SQLConnection.h"
+#include "data/sql/SQLDataSet.h"
+#include "sqlfb/TestStore.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+using provider::TDataSetProvider;
+using sql::TSQLConnection;
+using sql::TSQLDataSet;
+
+constexpr const char* kSchema = R"(
+CREATE TABLE PRODUCT (
+  PROD_ID     VARCHAR(20) NOT NULL,
+  PROD_NAME   VARCHAR(60),
+  TAX_TYPE    CHAR(1),
+  PRICE       NUMERIC(9,2),
+  NOW_QTY     INTEGER,
+  ON_SALE     BOOLEAN,
+  SERIAL_NO   BIGINT,
+  UPDATED_AT  TIMESTAMP,
+  NOTE        BLOB SUB_TYPE TEXT,
+  CONSTRAINT PK_PRODUCT PRIMARY KEY (PROD_ID)
+);
+CREATE TABLE LOOSE_ROWS (
+  CODE VARCHAR(10),
+  QTY  INTEGER
+);
+)";
+
+struct Refusal {
+    std::string message;
+    TUpdateKind kind;
+    TReconcileAction proposed;
+};
+
+class CommandDataSetTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { store_ = new testing::TestStore(std::string_view(kSchema)); }
+    static void TearDownTestSuite() {
+        delete store_;
+        store_ = nullptr;
+    }
+
+    void SetUp() override {
+        Run("DELETE FROM PRODUCT");
+        Run("DELETE FROM LOOSE_ROWS");
+        Run("INSERT INTO PRODUCT (PROD_ID, PROD_NAME, TAX_TYPE, PRICE, NOW_QTY, ON_SALE, SERIAL_NO, UPDATED_AT, NOTE) "
+            "VALUES ('P1', '綠茶', 'T', 25.50, 7, TRUE, 9000000000, '2026-12-10 08:30:00', '冷泡')");
+        Run("INSERT INTO PRODUCT (PROD_ID, PROD_NAME, PRICE, NOW_QTY) VALUES ('P2', 'Black tea', 30, 3)");
+        Run("INSERT INTO PRODUCT (PROD_ID, PROD_NAME, PRICE, NOW_QTY) VALUES ('P3', 'Oolong', 40, 1)");
+    }
+
+    void TearDown() override {
+        owner_.reset();  // the data side goes before the shared connection's next user
+    }
+
+    // The components, owned by one owner like the window's.
+    void Build(provider::TProviderOptions options = {provider::poAllowCommandText}) {
+        owner_ = std::make_unique<TComponent>();
+        connection_ = &TComponent::Create<TSQLConnection>(*owner_);
+        connection_->SetName("SQLConnection1");
+        connection_->SetConnectionName("Morvane");
+        connection_->SetDriverName("Firebird");
+        connection_->SetLoadParamsOnConnect(true);
+        connection_->SetLoginPrompt(false);
+        sqlDataSet_ = &TComponent::Create<TSQLDataSet>(*owner_);
+        sqlDataSet_->SetName("SQLDataSet2");
+        sqlDataSet_->SetSQLConnection(connection_);
+        sqlDataSet_->SetMaxBlobSize(-1);
+        provider_ = &TComponent::Create<TDataSetProvider>(*owner_);
+        provider_->SetName("DataSetProvider2");
+        provider_->SetDataSet(sqlDataSet_);
+        provider_->SetOptions(options);
+        cds_ = &TComponent::Create<TCommandDataSet>(*owner_);
+        cds_->SetName("ClientDataSet2");
+        cds_->SetProviderName("DataSetProvider2");
+        cds_->SetOnReconcileError([this](TCommandDataSet&, EReconcileError& e, TUpdateKind kind, TReconcileAction action) {
+            refusals_.push_back({e.Message(), kind, action});
+            return action;
+        });
+    }
+
+    void OpenWith(const std::string& text) {
+        cds_->Close();
+        cds_->SetCommandText(text);
+        cds_->Open();
+    }
+
+    static void Run(const std::string& sql) { store_->RunSql(sql + ";\n"); }
+
+    // One value read straight from the database, "null" for null, "(none)" without a row.
+    std::string Value(const std::string& select) {
+        TSQLDataSet query(nullptr);
+        query.SetSQLConnection(connection_);
+        query.SetCommandText(select);
+        query.Open();
+        if (query.AtEnd()) return "(none)";
+        const TField& field = query.FieldAt(0);
+        return field.IsNull() ? "null" : field.StringValue();
+    }
+
+    static std::string MessageOf(const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return "(no error)";
+    }
+
+    static testing::TestStore* store_;
+    std::unique_ptr<TComponent> owner_;
+    TSQLConnection* connection_ = nullptr;
+    TSQLDataSet* sqlDataSet_ = nullptr;
+    TDataSetProvider* provider_ = nullptr;
+    TCommandDataSet* cds_ = nullptr;
+    std::vector<Refusal> refusals_;
+};
+
+testing::TestStore* CommandDataSetTest::store_ = nullptr;
+
+TEST_F(CommandDataSetTest, OpenBringsEveryRowAndFieldOrNone) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    EXPECT_TRUE(cds_->Active());
+    EXPECT_EQ(cds_->RecordTotal(), 1);
+    ASSERT_EQ(cds_->FieldTotal(), 9);
+    EXPECT_EQ(cds_->FieldNamed("PROD_NAME").StringValue(), "綠茶");
+    EXPECT_EQ(cds_->FieldNamed("TAX_TYPE").StringValue(), "T");
+    EXPECT_EQ(cds_->FieldNamed("PRICE").StringValue(), "25.5");
+    EXPECT_EQ(cds_->FieldNamed("NOW_QTY").StringValue(), "7");
+    EXPECT_EQ(cds_->FieldNamed("SERIAL_NO").StringValue(), "9000000000");
+    EXPECT_EQ(cds_->FieldNamed("NOTE").StringValue(), "冷泡");
+    EXPECT_TRUE(cds_->FieldNamed("PROD_ID").ProviderFlags().Contains(pfInKey));
+    EXPECT_FALSE(sqlDataSet_->Active()) << "the provider closes its dataset after the fetch";
+
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'none'");
+    EXPECT_EQ(cds_->RecordTotal(), 0);
+    EXPECT_EQ(cds_->FieldTotal(), 9);
+
+    OpenWith("SELECT * FROM PRODUCT");
+    EXPECT_EQ(cds_->RecordTotal(), 3);
+}
+
+TEST_F(CommandDataSetTest, EditAndInsertAreWrittenByApply) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("PROD_NAME").SetVariantValue(TVariant("抹茶"));
+    cds_->FieldNamed("PRICE").SetVariantValue(TVariant(19.9));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ChangeCount(), 1);
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_EQ(cds_->ChangeCount(), 0);
+    EXPECT_TRUE(cds_->Active());
+    EXPECT_EQ(Value("SELECT PROD_NAME FROM PRODUCT WHERE PROD_ID = 'P1'"), "抹茶");
+    EXPECT_EQ(Value("SELECT PRICE FROM PRODUCT WHERE PROD_ID = 'P1'"), "19.9");
+    EXPECT_EQ(Value("SELECT NOTE FROM PRODUCT WHERE PROD_ID = 'P1'"), "冷泡");
+
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P9'");
+    cds_->BeginInsert();
+    cds_->FieldNamed("PROD_ID").SetVariantValue(TVariant("P9"));
+    cds_->FieldNamed("PROD_NAME").SetVariantValue(TVariant("新品"));
+    cds_->FieldNamed("TAX_TYPE").SetVariantValue(TVariant("X"));
+    cds_->FieldNamed("NOTE").SetVariantValue(TVariant("備註"));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_EQ(Value("SELECT PROD_NAME FROM PRODUCT WHERE PROD_ID = 'P9'"), "新品");
+    EXPECT_EQ(Value("SELECT TAX_TYPE FROM PRODUCT WHERE PROD_ID = 'P9'"), "X");
+    EXPECT_EQ(Value("SELECT NOTE FROM PRODUCT WHERE PROD_ID = 'P9'"), "備註");
+    EXPECT_EQ(Value("SELECT PRICE FROM PRODUCT WHERE PROD_ID = 'P9'"), "null");
+    EXPECT_FALSE(connection_->TransactionActive());
+    EXPECT_TRUE(refusals_.empty());
+}
+
+TEST_F(CommandDataSetTest, ApplyWithoutChangesReachesNothing) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_FALSE(connection_->TransactionActive());
+    cds_->Close();
+    EXPECT_EQ(MessageOf([&] { cds_->ApplyChanges(0); }),
+              "ClientDataSet2: Cannot perform this operation on a closed dataset");
+}
+
+TEST_F(CommandDataSetTest, CloseDropsUnappliedChanges) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P2'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("NOW_QTY").SetVariantValue(TVariant(std::int32_t{99}));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ChangeCount(), 1);
+    cds_->Close();
+    EXPECT_FALSE(cds_->HasAppServer());
+    EXPECT_EQ(cds_->ChangeCount(), 0);
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P2'");
+    EXPECT_EQ(cds_->FieldNamed("NOW_QTY").StringValue(), "3");
+    EXPECT_EQ(Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P2'"), "3");
+}
+
+TEST_F(CommandDataSetTest, ExecuteDeletesWithoutOpening) {
+    Build();
+    Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
+    cds_->Close();
+    cds_->SetCommandText("DELETE FROM LOOSE_ROWS");
+    cds_->ExecuteCommand();
+    EXPECT_FALSE(cds_->Active());
+    EXPECT_FALSE(connection_->TransactionActive());
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM LOOSE_ROWS"), "0");
+    // The server stays held after an execute, until an open dataset is closed.
+    EXPECT_TRUE(cds_->HasAppServer());
+    cds_->Close();
+    EXPECT_TRUE(cds_->HasAppServer());
+}
+
+TEST_F(CommandDataSetTest, RowChangedMeanwhileIsRefusedAndDropped) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P2'");
+    Run("UPDATE PRODUCT SET NOW_QTY = 4 WHERE PROD_ID = 'P2'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("PROD_NAME").SetVariantValue(TVariant("Earl Grey"));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 1);
+    ASSERT_EQ(refusals_.size(), 1u);
+    EXPECT_EQ(refusals_[0].message, "Record not found or changed by another user");
+    EXPECT_EQ(refusals_[0].kind, ukModify);
+    EXPECT_EQ(refusals_[0].proposed, raAbort);
+    EXPECT_EQ(Value("SELECT PROD_NAME FROM PRODUCT WHERE PROD_ID = 'P2'"), "Black tea");
+    EXPECT_FALSE(connection_->TransactionActive());
+    // The refused change left the log: the next change on the same open dataset applies alone.
+    EXPECT_EQ(cds_->ChangeCount(), 0);
+    cds_->MoveFirst();
+    cds_->BeginEdit();
+    cds_->FieldNamed("PRICE").SetVariantValue(TVariant(std::int32_t{31}));
+    cds_->PostRecord();
+    Run("UPDATE PRODUCT SET NOW_QTY = 3 WHERE PROD_ID = 'P2'");
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_EQ(Value("SELECT PRICE FROM PRODUCT WHERE PROD_ID = 'P2'"), "31");
+    EXPECT_EQ(Value("SELECT PROD_NAME FROM PRODUCT WHERE PROD_ID = 'P2'"), "Black tea");
+}
+
+TEST_F(CommandDataSetTest, DuplicateKeyInsertReportsTheDatabaseMessage) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1x'");
+    cds_->BeginInsert();
+    cds_->FieldNamed("PROD_ID").SetVariantValue(TVariant("P1"));
+    cds_->FieldNamed("PROD_NAME").SetVariantValue(TVariant("dup"));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 1);
+    ASSERT_EQ(refusals_.size(), 1u);
+    EXPECT_NE(refusals_[0].message.find("PK_PRODUCT"), std::string::npos) << refusals_[0].message;
+    EXPECT_EQ(refusals_[0].kind, ukInsert);
+    EXPECT_EQ(Value("SELECT PROD_NAME FROM PRODUCT WHERE PROD_ID = 'P1'"), "綠茶");
+    EXPECT_EQ(cds_->ChangeCount(), 0);
+}
+
+TEST_F(CommandDataSetTest, TwoIdenticalRowsRollBackAtOnce) {
+    Build();
+    Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
+    Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
+    OpenWith("SELECT * FROM LOOSE_ROWS");
+    ASSERT_EQ(cds_->RecordTotal(), 2);
+    cds_->BeginEdit();
+    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{5}));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 1);
+    ASSERT_EQ(refusals_.size(), 1u);
+    EXPECT_EQ(refusals_[0].message, "Update affected more than 1 record.");
+    EXPECT_EQ(Value("SELECT SUM(QTY) FROM LOOSE_ROWS"), "2");
+    EXPECT_FALSE(connection_->TransactionActive());
+}
+
+TEST_F(CommandDataSetTest, MaxErrorsDecidesHowFarAndWhetherToCommit) {
+    struct Case {
+        int maxErrors;
+        std::vector<std::string> failing;  // rows changed behind the dataset's back
+        int errors;
+        const char* written;  // NOW_QTY of P1, P2, P3 afterwards
+    } cases[] = {
+        {-1, {"P1", "P3"}, 2, "50,11,52"},
+        {0, {"P1", "P3"}, 1, "50,1,52"},
+        {0, {"P3"}, 1, "0,1,52"},
+        {2, {"P1", "P2", "P3"}, 3, "50,51,52"},
+        {2, {"P1", "P3"}, 2, "50,11,52"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.maxErrors) + " with " + ::testing::PrintToString(c.failing.size()));
+        SetUp();
+        Run("UPDATE PRODUCT SET NOW_QTY = 0 WHERE PROD_ID = 'P1'");
+        Run("UPDATE PRODUCT SET NOW_QTY = 1 WHERE PROD_ID = 'P2'");
+        Run("UPDATE PRODUCT SET NOW_QTY = 2 WHERE PROD_ID = 'P3'");
+        Build();
+        refusals_.clear();
+        OpenWith("SELECT * FROM PRODUCT ORDER BY PROD_ID");
+        for (int i = 0; i < 3; ++i) {
+            cds_->BeginEdit();
+            cds_->FieldNamed("NOW_QTY").SetVariantValue(TVariant(std::int32_t{10 + i}));
+            cds_->PostRecord();
+            cds_->MoveNext();
+        }
+        for (const std::string& id : c.failing) Run("UPDATE PRODUCT SET NOW_QTY = 50 + NOW_QTY WHERE PROD_ID = '" + id + "'");
+        EXPECT_EQ(cds_->ApplyChanges(c.maxErrors), c.errors);
+        EXPECT_EQ(static_cast<int>(refusals_.size()), c.errors);
+        EXPECT_EQ(Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P1'") + "," +
+                      Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P2'") + "," +
+                      Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P3'"),
+                  c.written);
+        EXPECT_FALSE(connection_->TransactionActive());
+    }
+}
+
+TEST_F(CommandDataSetTest, ApplyInsideAnOpenTransactionLeavesItOpen) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P3'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("NOW_QTY").SetVariantValue(TVariant(std::int32_t{77}));
+    cds_->PostRecord();
+    connection_->BeginTransaction(connection_->DefaultTransactionDesc());
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_TRUE(connection_->TransactionActive());
+    connection_->RollbackTransaction(connection_->DefaultTransactionDesc());
+    EXPECT_EQ(Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P3'"), "1");
+}
+
+TEST_F(CommandDataSetTest, RejectedSelectArrivesTrimmedAndLeavesTheDataSetClosed) {
+    Build();
+    cds_->SetCommandText("SELECT * FROM NO_SUCH_TABLE");
+    try {
+        cds_->Open();
+        FAIL() << "no error";
+    } catch (const EOleException& e) {
+        EXPECT_NE(e.Message().find("NO_SUCH_TABLE"), std::string::npos) << e.Message();
+        const char last = e.Message().back();
+        EXPECT_TRUE(last != '.' && static_cast<unsigned char>(last) > ' ') << e.Message();
+        EXPECT_EQ(static_cast<std::uint32_t>(e.ErrorCode()), 0x8000FFFFu);
+    }
+    EXPECT_FALSE(cds_->Active());
+    EXPECT_FALSE(cds_->HasAppServer());
+    EXPECT_FALSE(sqlDataSet_->Active());
+    OpenWith("SELECT * FROM PRODUCT");
+    EXPECT_EQ(cds_->RecordTotal(), 3);
+}
+
+TEST_F(CommandDataSetTest, RequiredFieldLeftNullIsRefusedAtPost) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'none'");
+    cds_->BeginInsert();
+    cds_->FieldNamed("PROD_NAME").SetVariantValue(TVariant("no key"));
+    EXPECT_EQ(MessageOf([&] { cds_->PostRecord(); }), "Field 'PROD_ID' must have a value");
+    EXPECT_EQ(cds_->State(), dsInsert);
+    EXPECT_EQ(cds_->ChangeCount(), 0);
+}
+
+TEST_F(CommandDataSetTest, ProviderLookupAndProviderFailures) {
+    Build();
+    cds_->SetProviderName("NoSuchProvider");
+    cds_->SetCommandText("SELECT * FROM PRODUCT");
+    EXPECT_EQ(MessageOf([&] { cds_->Open(); }), "ClientDataSet2: Missing data provider or data packet");
+    EXPECT_EQ(MessageOf([&] { cds_->ExecuteCommand(); }), "ClientDataSet2: Missing data provider or data packet");
+
+    cds_->SetProviderName("DataSetProvider2");
+    provider_->SetOptions({});
+    EXPECT_EQ(MessageOf([&] { cds_->Open(); }), "CommandText changes are not allowed");
+    EXPECT_FALSE(cds_->Active());
+
+    provider_->SetOptions({provider::poAllowCommandText});
+    provider_->SetDataSet(nullptr);
+    EXPECT_EQ(MessageOf([&] { cds_->Open(); }), "Missing DataSet property");
+
+    // The same text again changes nothing; parameters follow the markers of a new text.
+    cds_->SetCommandText("SELECT * FROM PRODUCT where PROD_ID = :ID and NAME = ':NOT'");
+    ASSERT_EQ(cds_->Params().size(), 1u);
+    EXPECT_EQ(cds_->Params()[0].Name, "ID");
+    cds_->Params()[0].Value = TVariant("P1");
+    cds_->SetCommandText("SELECT * FROM PRODUCT where PROD_ID = :ID and NAME = ':NOT'");
+    EXPECT_EQ(cds_->Params()[0].Value, TVariant("P1"));
+    cds_->SetCommandText("SELECT * FROM PRODUCT");
+    EXPECT_TRUE(cds_->Params().empty());
+}
+
+}  // namespace
+}  // namespace tarnwick
