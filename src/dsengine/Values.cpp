@@ -66,8 +66,15 @@ bool ParseTime(std::string_view s, std::int32_t& ms, int parts[4]) {
     return true;
 }
 
+// A leading "+" is read as the sign it is; the standard conversions take only "-".
+std::string_view WithoutPlus(std::string_view text) {
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+') text.remove_prefix(1);
+    return text;
+}
+
 template <typename T>
 std::string ParseInteger(std::string_view text, std::string& out) {
+    text = WithoutPlus(text);
     T value{};
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -302,6 +309,7 @@ std::string ParseValueText(const FieldInfo& field, std::string_view text, std::s
     case fldINT64: return ParseInteger<std::int64_t>(text, out);
     case fldFLOAT: {
         double value = 0;
+        text = WithoutPlus(text);
         const char* end = text.data() + text.size();
         const auto [ptr, ec] = std::from_chars(text.data(), end, value);
         if (ec != std::errc() || ptr != end || !std::isfinite(value)) return "not a decimal number";

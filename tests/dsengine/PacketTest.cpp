@@ -34,6 +34,7 @@ const TypeCase kTypeCases[] = {
     {R"(fieldtype="i2")", "-32768", "-32768"},
     {R"(fieldtype="ui2")", "65535", "65535"},
     {R"(fieldtype="i4")", "-2147483648", "-2147483648"},
+    {R"(fieldtype="i4")", "+12", "12"},
     {R"(fieldtype="i4" SUBTYPE="Autoinc")", "7", "7"},
     {R"(fieldtype="i8")", "9223372036854775807", "9223372036854775807"},
     {R"(fieldtype="r8")", "2.5", "2.5"},
