@@ -27,14 +27,16 @@ const char* UsageText() {
            "\n"
            "Unattended runs print one line per work-list row and what each rule wrote.\n"
            "Exit codes: 0 the chain reached the hand-off stage; 1 a failure (its message on\n"
-           "stderr); 2 a warning, such as a missing download folder (on stderr); 64 a bad\n"
-           "command line.\n";
+           "stderr); 2 a warning that stopped the chain, such as a missing download folder (on\n"
+           "stderr); 3 the chain reached the hand-off stage, but the database refused records\n"
+           "(kept in rejected/; the warning on stderr); 64 a bad command line.\n";
 }
 
-int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const std::string& storeDir,
-                  std::ostream& out, std::ostream& err) {
+int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const TWalkHooks& hooks,
+                  const std::string& storeDir, std::ostream& out, std::ostream& err) {
     TConsoleView view(out, err);
     TWorkflow workflow(view, rules, storeDir);
+    workflow.SetWalkHooks(hooks);
     workflow.Click(mode == TLaunchMode::Run ? &TWorkflow::SpeedButton1Click : &TWorkflow::SpeedButton4Click);
     return view.ExitCode();
 }

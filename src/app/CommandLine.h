@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Workflow.h"
 #include "import/RuleTable.h"
 
 namespace tarnwick::app {
@@ -20,8 +21,9 @@ constexpr int kExitUsage = 64;
 
 // Runs the chain from the download stage (Run) or the list stage (List) in the store folder
 // `storeDir`, printing to `out` and `err`. Answers the exit code: 0 when the chain reached the
-// hand-off stage, 1 after a failure, 2 after a warning.
-int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const std::string& storeDir,
-                  std::ostream& out, std::ostream& err);
+// hand-off stage, 1 after a failure, 2 after a warning that stopped the chain, 3 when the chain
+// went on to the hand-off stage after a warning (records the database refused).
+int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const TWalkHooks& hooks,
+                  const std::string& storeDir, std::ostream& out, std::ostream& err);
 
 }  // namespace tarnwick::app

@@ -33,8 +33,8 @@ void TConsoleView::ShowError(const std::string& text) {
 
 int TConsoleView::ExitCode() const {
     if (!errors_.empty()) return 1;
-    if (!warnings_.empty()) return 2;
-    return closed_ ? 0 : 1;
+    if (closed_) return warnings_.empty() ? 0 : 3;
+    return warnings_.empty() ? 1 : 2;
 }
 
 }  // namespace tarnwick::app

@@ -33,7 +33,8 @@ public:
     void CloseWindow() override { closed_ = true; }
     void KeepPainting() override {}
 
-    // 0 once the chain reached the hand-off stage, 1 after a failure, 2 after a warning.
+    // 0 once the chain reached the hand-off stage, 1 after a failure, 2 after a warning that
+    // stopped the chain, 3 when the chain reached the hand-off stage after a warning.
     int ExitCode() const;
 
     const std::vector<std::string>& Memo2Lines() const { return memo2_; }

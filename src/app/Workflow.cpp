@@ -71,7 +71,13 @@ void TWorkflow::SpeedButton4Click() {
 
 void TWorkflow::SpeedButton2Click() {
     import::BuildWorkList(view_);
+    if (walkHooks_.WalkStarted) walkHooks_.WalkStarted();
     import::WalkWorkList(view_, rules_);
+    // Records the database refused were kept aside; the user hears of it before the files go.
+    if (walkHooks_.WalkWarning) {
+        const std::string warning = walkHooks_.WalkWarning();
+        if (!warning.empty()) view_.ShowWarning(warning);
+    }
     DeleteFileButtonClick();
     SpeedButton3Click();
 }

@@ -5,12 +5,20 @@
 // Holds references to the view and the rule table, which outlive it.
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "app/StageView.h"
 #include "import/RuleTable.h"
 
 namespace tarnwick::app {
+
+// What the import keeps across one walk: told when a walk starts, and asked afterwards for a
+// warning to show (empty: none). A warning here does not stop the chain.
+struct TWalkHooks {
+    std::function<void()> WalkStarted;
+    std::function<std::string()> WalkWarning;
+};
 
 class TWorkflow {
 public:
@@ -32,6 +40,8 @@ public:
     // a silent abort, the error box for any other. Never throws.
     void Click(TStage stage) noexcept;
 
+    void SetWalkHooks(TWalkHooks hooks) { walkHooks_ = std::move(hooks); }
+
     // The pause between two lookups of the download program's window.
     void SetWaitPause(std::chrono::milliseconds pause) { waitPause_ = pause; }
 
@@ -45,6 +55,7 @@ private:
     const import::TRuleTable& rules_;
     std::string storeDir_;
     std::chrono::milliseconds waitPause_{50};
+    TWalkHooks walkHooks_;
 };
 
 }  // namespace tarnwick::app

@@ -1,5 +1,6 @@
 // Program entry: without an argument the main window and its message loop; --run and --list
-// the same chain unattended, without a window; --help the usage text.
+// the same chain unattended, without a window; --help the usage text. The import's data side
+// (connection, datasets) and the rule table live here for as long as the window or the run.
 
 #include <iostream>
 #include <string>
@@ -7,14 +8,24 @@
 
 #include "app/AppText.h"
 #include "app/CommandLine.h"
-#include "import/RuleTable.h"
+#include "import/ImportData.h"
+#include "import/TableRules.h"
 #include "platform/ExecutablePath.h"
 
 #ifdef TARNWICK_WITH_WINDOW
 #include <QApplication>
 
 #include "app/FormTarnwick.h"
+#include "data/sql/SQLConnection.h"
 #endif
+
+namespace {
+
+tarnwick::app::TWalkHooks HooksFor(tarnwick::import::TImportData& data) {
+    return {[&data] { data.WalkStarted(); }, [&data] { return data.RefusalWarning(); }};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace tarnwick;
@@ -28,18 +39,31 @@ int main(int argc, char** argv) {
             return app::kExitUsage;
         case app::TLaunchMode::Run:
         case app::TLaunchMode::List: {
-            const import::TRuleTable rules = import::MakeStoreRules();
-            return app::RunUnattended(mode, rules, platform::ExecutableDir(), std::cout, std::cerr);
+            const std::string storeDir = platform::ExecutableDir();
+            import::TImportData data(storeDir);
+            const import::TRuleTable rules = import::MakeStoreRules(data);
+            return app::RunUnattended(mode, rules, HooksFor(data), storeDir, std::cout, std::cerr);
         }
         case app::TLaunchMode::Window:
             break;
     }
 #ifdef TARNWICK_WITH_WINDOW
     QApplication application(argc, argv);
-    const import::TRuleTable rules = import::MakeStoreRules();
-    app::TFormTarnwick form(rules, platform::ExecutableDir(), app::ApplicationTitle(platform::ExecutablePath()));
+    const std::string storeDir = platform::ExecutableDir();
+    import::TImportData data(storeDir);
+    const import::TRuleTable rules = import::MakeStoreRules(data);
+    sql::TBusyCursor::SetHook([](bool busy) {
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    });
+    app::TFormTarnwick form(rules, storeDir, app::ApplicationTitle(platform::ExecutablePath()));
+    form.Workflow().SetWalkHooks(HooksFor(data));
     form.show();
-    return application.exec();
+    const int code = application.exec();
+    sql::TBusyCursor::SetHook(nullptr);
+    return code;
 #else
     std::cerr << "tarnwick: built without its window; use --run or --list\n";
     return app::kExitUsage;

@@ -12,7 +12,4 @@ const TImportRule* TRuleTable::Find(std::string_view tableName) const {
     return nullptr;
 }
 
-// No table rule is wired in yet: every row is taken up and passed over.
-TRuleTable MakeStoreRules() { return TRuleTable(); }
-
 }  // namespace tarnwick::import

@@ -39,7 +39,4 @@ private:
     std::vector<Entry> entries_;
 };
 
-// The store's rule table, in the order its names are tested.
-TRuleTable MakeStoreRules();
-
 }  // namespace tarnwick::import

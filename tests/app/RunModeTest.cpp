@@ -42,6 +42,10 @@ TEST_F(RunModeTest, RunOnAFreshStoreGoesThroughTheWholeChain) {
     MakeStore();
     ASSERT_FALSE(std::filesystem::is_empty(Store() + "outbox"));
     for (const char* file : {"tarnwick", "Scrivel.exe", "Lantrel.exe"}) EXPECT_TRUE(Exists(Store() + file)) << file;
+    if (Exists(std::string(TARNWICK_SOURCE_DIR) + "/tools/storedb/setup-store")) {
+        for (const char* file : {"libsqlfb.so", "sqlconnections.ini", "sqldrivers.ini"})
+            EXPECT_TRUE(Exists(Store() + file)) << file;
+    }
 
     EXPECT_EQ(Tarnwick("--run"), 0) << Err();
     EXPECT_TRUE(std::filesystem::is_empty(Store() + "outbox"));

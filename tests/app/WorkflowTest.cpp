@@ -133,6 +133,22 @@ TEST_F(WorkflowTest, ARuleFailureKeepsTheFilesAndStartsNoHandOff) {
     EXPECT_EQ(view_.Grid().Cell(0, 2), "2");  // the walk ended at row 1
 }
 
+// A warning after the walk (records the database refused) does not stop the chain.
+TEST_F(WorkflowTest, AWarningAfterTheWalkLetsTheChainGoOn) {
+    InstallSiblings();
+    WriteFile(Dl("HQ__MEMBER__1.XML"), "m");
+    int started = 0, refused = 0;
+    rules_.Add("MEMBER", [&](import::TImportContext&) { ++refused; });
+    workflow_.SetWalkHooks({[&] { ++started; refused = 0; },
+                            [&] { return refused ? "1 record refused, kept in rejected/" : ""; }});
+    workflow_.Click(&TWorkflow::SpeedButton4Click);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(view_.Warnings(), (std::vector<std::string>{"1 record refused, kept in rejected/"}));
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
+    EXPECT_TRUE(HandedOff());
+    EXPECT_EQ(view_.ExitCode(), 3);
+}
+
 TEST_F(WorkflowTest, DownloadProgramMissingListsTheFolderAtOnce) {
     InstallSibling("lantrel", "Lantrel.exe");
     WriteFile(Dl("a.XML"), "a");
