@@ -872,4 +872,14 @@ void TCustomSQLDataSet::CloseForDisconnect() {
     ReleaseStatement();
 }
 
+void TCustomSQLDataSet::ConnectionDestroyed() {
+    try {
+        Close();
+    } catch (...) {
+        // The connection is gone; nothing is left to report to.
+    }
+    ReleaseStatement();
+    connection_ = nullptr;
+}
+
 }  // namespace tarnwick::sql

@@ -103,6 +103,8 @@ public:
     // ISQLConnectionClient
     bool ClientActive() const override { return State() != dsInactive; }
     void CloseForDisconnect() override;
+    // The connection is going away: forget it (the statement went with its disconnect).
+    void ConnectionDestroyed() override;
 
     // Field values straight from the driver's current row.
     bool GetFieldData(const TField& field, void* buffer) const override;

@@ -436,5 +436,15 @@ TEST_F(SQLStatementTest, BlobsWholeOrNotAtAll) {
     connection_->ExecuteStatement("update ALLTYPES set C_BLOB = NULL where ID = 2", nullptr);
 }
 
+TEST_F(SQLStatementTest, DataSetOutlivesItsConnection) {
+    auto ds = DataSet("SELECT * FROM OWNER_T where ID = 1");
+    ds->Open();
+    EXPECT_EQ(ds->FieldNamed("NAME").StringValue(), "one");
+    connection_.reset();  // disconnects: the dataset is closed and lets go of the connection
+    EXPECT_FALSE(ds->Active());
+    EXPECT_EQ(ds->SQLConnection(), nullptr);
+    EXPECT_EQ(ErrorOf([&] { ds->Open(); }), "SQLConnection property required for this operation");
+}
+
 }  // namespace
 }  // namespace tarnwick::sql
