@@ -391,5 +391,50 @@ TEST_F(CommandDataSetTest, ProviderLookupAndProviderFailures) {
     EXPECT_TRUE(cds_->Params().empty());
 }
 
+TEST_F(CommandDataSetTest, PacketCarriesFieldsKeysAndOrder) {
+    Build();
+    int recsOut = 0;
+    TParamPacket params = TParamPacket::MakeNull();
+    TVariant ownerData;
+    const std::vector<std::uint8_t> packet = provider_->GetRecords(
+        -1, recsOut, kGetRecordsMetaData, "SELECT * FROM PRODUCT ORDER BY PROD_NAME", params, ownerData);
+    EXPECT_EQ(recsOut, 3);
+    EXPECT_FALSE(sqlDataSet_->Active());
+    EXPECT_EQ(provider_->RecordsSent(), 0) << "all rows sent: the provider reset itself";
+
+    std::unique_ptr<dsengine::IDSBase> base;
+    ASSERT_EQ(dsengine::CreateDSBase(base), 0u);
+    ASSERT_EQ(base->AppendData(packet.data(), packet.size(), true), 0u);
+    std::vector<dsengine::DSFLDDesc> descs;
+    ASSERT_EQ(base->GetFieldDescs(descs), 0u);
+    ASSERT_EQ(descs.size(), 9u);
+    const auto param = [&](std::uint32_t field, const char* name) {
+        std::string value;
+        return base->GetOptParameter(field, name, value) == 0 ? value : std::string("(absent)");
+    };
+    EXPECT_EQ(std::string(descs[0].szName), "PROD_ID");
+    EXPECT_TRUE(descs[0].iFldAttr & dsengine::fldAttrREQUIRED);
+    EXPECT_EQ(param(1, "PROVFLAGS"), "7");
+    EXPECT_EQ(param(2, "PROVFLAGS"), "(absent)");
+    EXPECT_EQ(descs[2].iFldSubType, dsengine::fldstFIXED);  // TAX_TYPE CHAR(1)
+    EXPECT_EQ(descs[3].iFldType, dsengine::fldBCD);          // PRICE NUMERIC(9,2)
+    EXPECT_EQ(descs[3].iUnits1, 9);
+    EXPECT_EQ(descs[3].iUnits2, 2);
+    EXPECT_EQ(descs[8].iFldType, dsengine::fldBLOB);
+    EXPECT_EQ(descs[8].iFldSubType, dsengine::fldstMEMO);
+    EXPECT_EQ(param(0, "PRIMARY_KEY"), "1");
+    EXPECT_EQ(param(0, "DEFAULT_ORDER"), "2");
+    EXPECT_NE(param(0, "LCID"), "(absent)");
+    EXPECT_EQ(param(0, "DISABLE_EDITS"), "(absent)");
+}
+
+TEST_F(CommandDataSetTest, PacketOptionsReachTheCommandDataSet) {
+    Build({provider::poAllowCommandText, provider::poDisableEdits, provider::poDisableInserts});
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    EXPECT_TRUE(cds_->EditsDisabled());
+    EXPECT_EQ(MessageOf([&] { cds_->BeginEdit(); }), "ClientDataSet2: Modifications are not allowed");
+    EXPECT_EQ(MessageOf([&] { cds_->BeginInsert(); }), "ClientDataSet2: Inserts are not allowed");
+}
+
 }  // namespace
 }  // namespace tarnwick
