@@ -36,9 +36,13 @@ const char* GeneralText(DBResult status) {
     }
 }
 
-// Loading the engine happens once per process; the function-local static is the lock.
+// The engine is linked in; its one-time set-up (the lookup tables of the value forms) runs under
+// the thread-safe initialisation of a function-local static, the first time a base is made.
 struct EngineOnce {
-    EngineOnce() = default;
+    EngineOnce() {
+        std::string ignored;
+        DecodeBase64("AA==", ignored);
+    }
 };
 const EngineOnce& Engine() {
     static const EngineOnce engine;
