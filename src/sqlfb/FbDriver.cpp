@@ -217,18 +217,22 @@ struct FbStatement {
     SqlDa in;
     std::vector<XSQLVAR> inDescribed;  // input variables as the server described them
     bool cursorOpen = false;
+    bool inReadTransaction = false;  // the open cursor runs in the attachment's read transaction
     unsigned generation = 0;  // raised whenever the open cursor ends
     std::uint64_t row = 0;    // raised at every fetched row
 
     bool HandleValid() const { return handle != 0 && att->Attached() && att->epoch == epoch; }
 
     void CloseCursor() {
-        if (cursorOpen && HandleValid()) {
+        const bool wasOpen = cursorOpen && HandleValid();
+        if (wasOpen) {
             ISC_STATUS_ARRAY status;
             att->api->dsql_free_statement(status, &handle, DSQL_close);
         }
         cursorOpen = false;
         ++generation;
+        if (wasOpen && inReadTransaction) att->ReadCursorClosed();
+        inReadTransaction = false;
     }
 
     ~FbStatement() {
@@ -850,6 +854,13 @@ public:
             return false;
         };
 
+        if (st_->type == isc_info_sql_stmt_ddl) {
+            // Kept statements and the read transaction would hold the objects a catalog change
+            // may alter or drop ("object in use"), and what was learned about tables may go stale.
+            att.indexCache.clear();
+            att.ClearStatements();
+            att.EndReadTransaction();
+        }
         SQLResult bound = BindParameters(tr);
         if (bound != kSQLSuccess) {
             finishOwn(false);
@@ -864,6 +875,10 @@ public:
         if (IsQuery()) {
             st_->cursorOpen = true;
             ++st_->generation;
+            if (tr == att.readTr) {
+                st_->inReadTransaction = true;
+                ++att.readCursors;
+            }
             if (cursor != nullptr) *cursor = new FbCursor(st_, tr);
             return kSQLSuccess;
         }
@@ -872,11 +887,7 @@ public:
             return Fail(kSQLServerError, error);
         }
         if (!finishOwn(true)) return Fail(kSQLServerError, error);
-        if (st_->type == isc_info_sql_stmt_ddl) {
-            // The catalog changed: what was learned about tables and statements may be stale.
-            att.indexCache.clear();
-            att.ClearStatements();
-        }
+        if (st_->type == isc_info_sql_stmt_ddl) att.indexCache.clear();
         return kSQLSuccess;
     }
 
@@ -1602,6 +1613,23 @@ void FbAttachment::ClearStatements() {
     statements.clear();
 }
 
+void FbAttachment::ReadCursorClosed() {
+    if (readCursors > 0) --readCursors;
+    EndReadTransaction();
+}
+
+void FbAttachment::EndReadTransaction() {
+    // Firebird keeps every table a transaction has read from in use until the transaction ends;
+    // the read transaction therefore ends as soon as no cursor needs it.
+    if (readTr == 0 || readCursors > 0) return;
+    ISC_STATUS_ARRAY status;
+    if (api->commit_transaction(status, &readTr) != 0) {
+        ISC_STATUS_ARRAY ignored;
+        api->rollback_transaction(ignored, &readTr);
+    }
+    readTr = 0;
+}
+
 isc_tr_handle FbAttachment::PrepareTransaction(std::string* error) {
     return ExplicitActive() ? explicitTr : ReadTransaction(error);
 }
@@ -1618,6 +1646,7 @@ void FbAttachment::Detach() {
         else api->rollback_transaction(status, &explicitTr);
     }
     readTr = 0;
+    readCursors = 0;
     explicitTr = 0;
     retained = false;
     api->detach_database(status, &db);

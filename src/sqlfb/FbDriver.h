@@ -5,8 +5,8 @@
 // an attachment that has since been detached are never used again (the epoch tells).
 //
 // Transactions: an explicit transaction (BeginTransaction) serves every statement while active.
-// Outside it, a query runs in a read-only read-committed transaction kept open for the life of
-// the attachment (it holds no locks and sees every commit), and any other statement runs in a
+// Outside it, a query runs in a read-only read-committed transaction (it holds no record locks
+// and sees every commit) that ends when its last cursor closes, and any other statement runs in a
 // write transaction of its own that is committed right after it executes, or rolled back when it
 // fails.
 // Statements are kept for reuse by text once their command lets them go (see statementCache).
@@ -56,6 +56,7 @@ struct FbAttachment {
     isc_tr_handle explicitTr = 0;
     bool retained = false;  // explicitTr was committed with retain: it serves as a new one
     isc_tr_handle readTr = 0;
+    int readCursors = 0;  // open cursors running in readTr
 
     // Options.
     bool waitOnLocks = true;
@@ -83,6 +84,9 @@ struct FbAttachment {
     // The transaction to prepare statements in and to run queries in outside an explicit one.
     isc_tr_handle ReadTransaction(std::string* error);
     isc_tr_handle PrepareTransaction(std::string* error);
+    // A cursor of the read transaction closed; the transaction ends with its last cursor.
+    void ReadCursorClosed();
+    void EndReadTransaction();
     std::shared_ptr<detail::FbStatement> TakeStatement(const std::string& sql);
     void PutStatement(std::shared_ptr<detail::FbStatement> statement);
     void ClearStatements();

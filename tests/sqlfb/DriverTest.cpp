@@ -573,12 +573,20 @@ TEST_F(DriverTest, RepeatedTextsReuseTheirStatementAndSeeCatalogChanges) {
     ASSERT_EQ(open->Next(), 0);
     EXPECT_EQ(ReadText(*open, 1), "v1");
     open.reset();
+    command.reset();
 
     Exec(*conn_, "ALTER TABLE NOKEY ADD EXTRA INTEGER");
-    Query q = Open(*conn_, "SELECT * FROM NOKEY");
-    std::uint16_t count = 0;
-    q.cursor->GetColumnCount(&count);
-    EXPECT_EQ(count, 3);
+    {
+        Query q = Open(*conn_, "SELECT * FROM NOKEY");
+        std::uint16_t count = 0;
+        q.cursor->GetColumnCount(&count);
+        EXPECT_EQ(count, 3);
+    }
+    // Statements kept for reuse never hold a table that is to be dropped.
+    EXPECT_EQ(Exec(*conn_, "DELETE FROM NOKEY"), 3u);
+    auto drop = Command(*conn_);
+    ASSERT_EQ(drop->Prepare("DROP TABLE NOKEY", 0), 0) << ErrorOf(*drop);
+    EXPECT_EQ(drop->Execute(nullptr), 0) << ErrorOf(*drop);
 }
 
 TEST_F(DriverTest, ObjectsOutlivingTheirConnectionStaySafe) {
