@@ -1615,12 +1615,12 @@ void FbAttachment::ClearStatements() {
 
 void FbAttachment::ReadCursorClosed() {
     if (readCursors > 0) --readCursors;
-    EndReadTransaction();
 }
 
 void FbAttachment::EndReadTransaction() {
-    // Firebird keeps every table a transaction has read from in use until the transaction ends;
-    // the read transaction therefore ends as soon as no cursor needs it.
+    // Firebird keeps every table a transaction has read from in use until the transaction ends.
+    // The read transaction stays open between queries (a transaction start costs a header page
+    // write), so it is ended where a catalog change of this connection needs its tables free.
     if (readTr == 0 || readCursors > 0) return;
     ISC_STATUS_ARRAY status;
     if (api->commit_transaction(status, &readTr) != 0) {

@@ -6,9 +6,9 @@
 //
 // Transactions: an explicit transaction (BeginTransaction) serves every statement while active.
 // Outside it, a query runs in a read-only read-committed transaction (it holds no record locks
-// and sees every commit) that ends when its last cursor closes, and any other statement runs in a
-// write transaction of its own that is committed right after it executes, or rolled back when it
-// fails.
+// and sees every commit) kept open between queries and ended before a catalog change made through
+// this connection; any other statement runs in a write transaction of its own that is committed
+// right after it executes, or rolled back when it fails.
 // Statements are kept for reuse by text once their command lets them go (see statementCache).
 
 #include <ibase.h>
@@ -84,8 +84,9 @@ struct FbAttachment {
     // The transaction to prepare statements in and to run queries in outside an explicit one.
     isc_tr_handle ReadTransaction(std::string* error);
     isc_tr_handle PrepareTransaction(std::string* error);
-    // A cursor of the read transaction closed; the transaction ends with its last cursor.
+    // A cursor of the read transaction closed.
     void ReadCursorClosed();
+    // Commits the read transaction when no cursor runs in it.
     void EndReadTransaction();
     std::shared_ptr<detail::FbStatement> TakeStatement(const std::string& sql);
     void PutStatement(std::shared_ptr<detail::FbStatement> statement);
