@@ -429,14 +429,9 @@ TFieldType FieldTypeOfBlobSubtype(std::uint16_t subType) {
 
 }  // namespace
 
-void TCustomSQLDataSet::AddFieldDef(const std::string& columnName, std::uint16_t logType,
-                                    std::uint16_t subType, std::uint16_t precisionIn,
-                                    std::int16_t scaleIn, std::uint32_t length, bool nullable,
-                                    bool readOnly, int& fieldNo) {
-    // A repeated column name becomes NAME_1, NAME_2, ...
-    std::string name = FieldDefs().UniqueName(columnName);
-    TFieldDef& def = FieldDefs().AddFieldDef();
-    def.Name = std::move(name);
+void ColumnToFieldDef(std::uint16_t logType, std::uint16_t subType, std::uint16_t precisionIn,
+                      std::int16_t scaleIn, std::uint32_t length, bool nullable, bool readOnly,
+                      TFieldDef& def) {
     def.DataType = FieldTypeOfLogical(logType);
     int precision = precisionIn;
     int scale = scaleIn;
@@ -497,12 +492,24 @@ void TCustomSQLDataSet::AddFieldDef(const std::string& columnName, std::uint16_t
             def.Precision = 0;
             break;
     }
-    def.FieldNo = fieldNo++;
     TFieldAttributes attributes;
     if (required) attributes.Include(faRequired);
     if (readOnly) attributes.Include(faReadonly);
     if (subType == kSubFixed) attributes.Include(faFixed);
     def.Attributes = attributes;
+}
+
+
+void TCustomSQLDataSet::AddFieldDef(const std::string& columnName, std::uint16_t logType,
+                                    std::uint16_t subType, std::uint16_t precision,
+                                    std::int16_t scale, std::uint32_t length, bool nullable,
+                                    bool readOnly, int& fieldNo) {
+    // A repeated column name becomes NAME_1, NAME_2, ...
+    std::string name = FieldDefs().UniqueName(columnName);
+    TFieldDef& def = FieldDefs().AddFieldDef();
+    def.Name = std::move(name);
+    ColumnToFieldDef(logType, subType, precision, scale, length, nullable, readOnly, def);
+    def.FieldNo = fieldNo++;
 }
 
 void TCustomSQLDataSet::MarkKeyFields() {

@@ -30,6 +30,12 @@ struct TIndexDef {
     TIndexOptions Options;
 };
 
+// The data type, size, precision and attributes of the field definition for one result column as
+// the driver describes it (logical type, subtype, precision, scale, length, nullable, read-only).
+void ColumnToFieldDef(std::uint16_t logType, std::uint16_t subType, std::uint16_t precision,
+                      std::int16_t scale, std::uint32_t length, bool nullable, bool readOnly,
+                      TFieldDef& def);
+
 class TCustomSQLDataSet : public TDataSet, public ISQLConnectionClient {
 public:
     explicit TCustomSQLDataSet(TComponent* owner = nullptr);
