@@ -296,6 +296,17 @@ TEST_F(DriverTest, TextInAnotherCharacterSetIsConvertedBothWays) {
     const auto back = ReadBlob(*q.cursor, 3);
     EXPECT_EQ(std::string(back.begin(), back.end()), memo);
     EXPECT_EQ(ReadBcd(*q.cursor, 4), "4");  // stored as four single-byte characters
+
+    // "ServerCharSet" picks the connection's character set; sizes then count its bytes.
+    const char* charSet = "WIN1252";
+    auto latin = Connect(store_.Database(), TestStore::kPassword,
+                         {{kConnServerCharSet, reinterpret_cast<std::intptr_t>(charSet)}});
+    Query w = Open(*latin, "SELECT T FROM LATIN");
+    ASSERT_EQ(w.cursor->Next(), 0);
+    EXPECT_EQ(ReadText(*w.cursor, 1), "caf\xE9");
+    std::uint16_t precision = 0;
+    w.cursor->GetColumnPrecision(1, &precision);
+    EXPECT_EQ(precision, 10);
 }
 
 TEST_F(DriverTest, LargeBlobIsReadWholeAndBlobSizeOptionLimitsIt) {
