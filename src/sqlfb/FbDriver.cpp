@@ -1,6 +1,7 @@
 #include "sqlfb/FbDriver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -88,6 +89,112 @@ std::string_view Utf8Chars(std::string_view text, std::size_t chars) {
         ++i;
     }
     return text.substr(0, i);
+}
+
+std::size_t Utf8Length(std::string_view text) {
+    std::size_t n = 0;
+    for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
+
+bool IdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+bool IdentChar(char c) { return IdentStart(c) || std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '$'; }
+
+// Reads a query for string values that its WHERE clause compares a column with ("COL = 'v'",
+// at the outer level, not joined with || nor followed by COLLATE). On success `shape` is the text
+// with each such value replaced by "?" and `literals` the values, quotes undone. Anything
+// unusual (comments, UNION, an unterminated quote, no such value) answers false.
+bool SplitComparedLiterals(std::string_view sql, std::string* shape, std::vector<std::string>* literals) {
+    enum class Token { kNone, kIdent, kEquals, kOther };
+    std::size_t i = 0;
+    const std::size_t n = sql.size();
+    while (i < n && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+    if (n - i < 6 || !SameTextAscii(sql.substr(i, 6), "SELECT") || (n - i > 6 && IdentChar(sql[i + 6])))
+        return false;
+    shape->assign(sql.substr(0, i));
+    literals->clear();
+    int depth = 0;
+    bool inWhere = false;
+    bool stopped = false;
+    Token last = Token::kNone;
+    Token beforeEquals = Token::kNone;
+    while (i < n) {
+        const char c = sql[i];
+        if ((c == '-' && i + 1 < n && sql[i + 1] == '-') || (c == '/' && i + 1 < n && sql[i + 1] == '*')) return false;
+        if (c == '"') {
+            const std::size_t start = i++;
+            for (;;) {
+                if (i >= n) return false;
+                if (sql[i] == '"' && i + 1 < n && sql[i + 1] == '"') { i += 2; continue; }
+                if (sql[i++] == '"') break;
+            }
+            shape->append(sql.substr(start, i - start));
+            last = Token::kIdent;
+            continue;
+        }
+        if (c == '\'') {
+            const std::size_t start = i++;
+            std::string value;
+            for (;;) {
+                if (i >= n) return false;
+                if (sql[i] == '\'' && i + 1 < n && sql[i + 1] == '\'') { value += '\''; i += 2; continue; }
+                if (sql[i] == '\'') { ++i; break; }
+                value += sql[i++];
+            }
+            bool take = inWhere && !stopped && depth == 0 && last == Token::kEquals && beforeEquals == Token::kIdent;
+            if (take) {
+                std::size_t j = i;
+                while (j < n && std::isspace(static_cast<unsigned char>(sql[j]))) ++j;
+                if (j < n && sql[j] != ';') {
+                    std::size_t k = j;
+                    while (k < n && IdentChar(sql[k])) ++k;
+                    take = k > j && IdentStart(sql[j]) && !SameTextAscii(sql.substr(j, k - j), "COLLATE");
+                }
+            }
+            if (take) {
+                *shape += '?';
+                literals->push_back(std::move(value));
+            } else {
+                shape->append(sql.substr(start, i - start));
+            }
+            last = Token::kOther;
+            continue;
+        }
+        if (IdentStart(c)) {
+            const std::size_t start = i;
+            while (i < n && IdentChar(sql[i])) ++i;
+            const std::string_view word = sql.substr(start, i - start);
+            if (depth == 0) {
+                if (SameTextAscii(word, "UNION")) return false;
+                if (SameTextAscii(word, "WHERE")) inWhere = true;
+                for (const char* end : {"ORDER", "GROUP", "HAVING", "PLAN", "ROWS", "FOR", "FETCH", "OFFSET"}) {
+                    if (inWhere && SameTextAscii(word, end)) stopped = true;
+                }
+            }
+            shape->append(word);
+            last = Token::kIdent;
+            continue;
+        }
+        if (c == '=') {
+            const bool compound = last == Token::kOther && !shape->empty() &&
+                                  std::string_view("<>!~^").find(shape->back()) != std::string_view::npos;
+            beforeEquals = last;
+            last = compound ? Token::kOther : Token::kEquals;
+        } else if (c == '(') {
+            ++depth;
+            last = Token::kOther;
+        } else if (c == ')') {
+            --depth;
+            last = Token::kOther;
+        } else if (c == '.') {
+            // "T.COL": the name goes on.
+        } else if (!std::isspace(static_cast<unsigned char>(c))) {
+            last = Token::kOther;
+        }
+        *shape += c;
+        ++i;
+    }
+    return !literals->empty() && depth == 0;
 }
 
 void AppendDpb(std::string& dpb, char tag, const std::string& value) {
@@ -761,8 +868,29 @@ public:
         if (!att.Attached()) return Fail(kSQLInvalidHandle, "The connection is closed");
         if (sql == nullptr) return Fail(kSQLInvalidParameter, "No statement text");
         params_.clear();
+        literals_.clear();
         rowsAffected_ = 0;
         ReleaseStatement();
+        // A query that differs from an earlier one only in the string values it compares its
+        // columns with ("... where PROD_ID = 'k'") runs as the same prepared statement with those
+        // values bound: a new key then costs no server prepare.
+        std::string shape;
+        std::vector<std::string> literals;
+        if (paramCount == 0 && att.Utf8Connection() && SplitComparedLiterals(sql, &shape, &literals)) {
+            if (PrepareText(shape.c_str(), static_cast<std::uint16_t>(literals.size())) == kSQLSuccess &&
+                LiteralsFit(literals)) {
+                literals_ = std::move(literals);
+                return kSQLSuccess;
+            }
+            ReleaseStatement();  // not usable that way: the text is prepared as written
+            error_.Clear();
+        }
+        return PrepareText(sql, paramCount);
+    }
+
+    // Prepares `sql` on the server, or takes it from the connection's kept statements.
+    SQLResult PrepareText(const char* sql, std::uint16_t paramCount) {
+        FbAttachment& att = *st_->att;
         // A text prepared before on this connection comes back from the cache as it was.
         if (auto cached = att.TakeStatement(sql)) {
             st_ = std::move(cached);
@@ -861,6 +989,17 @@ public:
             att.ClearStatements();
             att.EndReadTransaction();
         }
+        if (!literals_.empty()) {
+            params_.assign(literals_.size(), ParamValue{});
+            for (std::size_t i = 0; i < literals_.size(); ++i) {
+                ParamValue& p = params_[i];
+                p.set = true;
+                p.isNull = false;
+                p.logType = kLogString;
+                p.bytes.assign(literals_[i].begin(), literals_[i].end());
+                p.bytes.push_back('\0');
+            }
+        }
         SQLResult bound = BindParameters(tr);
         if (bound != kSQLSuccess) {
             finishOwn(false);
@@ -915,6 +1054,21 @@ public:
 private:
     bool IsQuery() const {
         return st_->type == isc_info_sql_stmt_select || st_->type == isc_info_sql_stmt_select_for_upd;
+    }
+
+    // True when every value taken out of the text goes to a text parameter that holds it whole
+    // (a longer value would fail where the text as written just finds nothing).
+    bool LiteralsFit(const std::vector<std::string>& literals) const {
+        if (st_->inDescribed.size() != literals.size()) return false;
+        for (std::size_t i = 0; i < literals.size(); ++i) {
+            const XSQLVAR& var = st_->inDescribed[i];
+            const short type = static_cast<short>(var.sqltype & ~1);
+            if (type != SQL_TEXT && type != SQL_VARYING) return false;
+            const int perChar = BytesPerChar(var.sqlsubtype & 0xFF);
+            if (Utf8Length(literals[i]) > static_cast<std::size_t>(var.sqllen / perChar)) return false;
+            if (literals[i].find('\0') != std::string::npos) return false;
+        }
+        return true;
     }
 
     // Hands a prepared statement that no cursor uses to the connection's cache and starts afresh.
@@ -1169,6 +1323,7 @@ private:
 
     std::shared_ptr<FbStatement> st_;
     std::vector<ParamValue> params_;
+    std::vector<std::string> literals_;  // values taken out of the text, bound at every execute
     std::vector<std::vector<char>> scratch_;
     std::vector<short> indicators_;
     std::vector<ISC_QUAD> blobIds_;

@@ -78,6 +78,7 @@ struct FbAttachment {
     std::vector<std::shared_ptr<detail::FbStatement>> statementCache;
 
     bool Attached() const { return db != 0; }
+    bool Utf8Connection() const { return charSet.empty() || charSet == "UTF8" || charSet == "utf8"; }
     bool ExplicitActive() const { return explicitTr != 0 && !retained; }
     // Starts a transaction; false with *error set when the server refuses.
     bool Start(isc_tr_handle* tr, bool readOnly, std::int32_t isolationLevel, std::string* error);

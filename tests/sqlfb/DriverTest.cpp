@@ -600,6 +600,47 @@ TEST_F(DriverTest, RepeatedTextsReuseTheirStatementAndSeeCatalogChanges) {
     EXPECT_EQ(drop->Execute(nullptr), 0) << ErrorOf(*drop);
 }
 
+TEST_F(DriverTest, QueriesComparingWithStringValuesFindTheRightRows) {
+    Exec(*conn_, "INSERT INTO NOKEY VALUES (1, 'a')");
+    Exec(*conn_, "INSERT INTO NOKEY VALUES (2, 'it''s')");
+    Exec(*conn_, "INSERT INTO NOKEY VALUES (3, 'b')");
+    Exec(*conn_, "INSERT INTO NOKEY VALUES (4, '')");
+    // The same query shape with other values, and texts that must be taken as written.
+    const struct {
+        const char* sql;
+        std::vector<std::int32_t> rows;
+    } cases[] = {
+        {"SELECT N FROM NOKEY where T = 'a'", {1}},
+        {"SELECT N FROM NOKEY where T = 'it''s'", {2}},
+        {"SELECT N FROM NOKEY where T = 'b'", {3}},
+        {"SELECT N FROM NOKEY where T = ''", {4}},
+        {"SELECT N FROM NOKEY where T = 'longer than ten characters'", {}},
+        {"SELECT N FROM NOKEY WHERE T = 'a' || ''", {1}},
+        {"SELECT N FROM NOKEY WHERE N = '2'", {2}},
+        {"SELECT N FROM NOKEY WHERE T <> 'a' AND T = 'b'", {3}},
+        {"SELECT N FROM NOKEY WHERE T IN ('a', 'b') ORDER BY N", {1, 3}},
+        {"SELECT N FROM NOKEY WHERE T = 'a' UNION SELECT N FROM NOKEY WHERE T = 'b'", {1, 3}},
+        {"SELECT N FROM NOKEY WHERE T = 'a' -- comment", {1}},
+        {"SELECT N FROM NOKEY N1 WHERE N1.T = 'b' AND N1.N = 3", {3}},
+    };
+    for (const auto& c : cases) {
+        Query q = Open(*conn_, c.sql);
+        ASSERT_NE(q.cursor, nullptr) << c.sql;
+        std::vector<std::int32_t> rows;
+        while (q.cursor->Next() == 0) {
+            std::int32_t n = 0;
+            int isNull = 0;
+            q.cursor->GetLong(1, &n, &isNull);
+            rows.push_back(n);
+        }
+        EXPECT_EQ(rows, c.rows) << c.sql;
+    }
+    // A value in the select list stays a value.
+    Query q = Open(*conn_, "SELECT 'lit' AS L, N FROM NOKEY where T = 'a'");
+    ASSERT_EQ(q.cursor->Next(), 0);
+    EXPECT_EQ(ReadText(*q.cursor, 1), "lit");
+}
+
 TEST_F(DriverTest, ObjectsOutlivingTheirConnectionStaySafe) {
     auto command = Command(*conn_);
     ASSERT_EQ(command->Prepare("SELECT * FROM NOKEY", 0), 0);
