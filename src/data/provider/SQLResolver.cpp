@@ -100,6 +100,20 @@ std::uint32_t TPacketDataSet::FieldBlank(const TField& field) const {
     return blank;
 }
 
+std::vector<std::uint32_t> TPacketDataSet::FieldBlanks() const {
+    std::uint32_t size = 0;
+    CheckEngine(DSCursor()->GetProp(curpropRECORDSIZE, size));
+    std::vector<std::uint8_t> record(size);
+    CheckEngine(DSCursor()->GetCurrentRecord(record.data()));
+    std::vector<std::uint32_t> blanks;
+    for (int i = 0; i < FieldTotal(); ++i) {
+        std::uint32_t blank = BLANK_NULL;
+        CheckEngine(DSCursor()->GetField(record.data(), EngineFieldNo(FieldAt(i)), nullptr, blank));
+        blanks.push_back(blank);
+    }
+    return blanks;
+}
+
 std::string TPacketDataSet::OptParameter(const TField* field, const char* name) const {
     std::string value;
     const std::uint32_t no = field ? EngineFieldNo(*field) : 0;
@@ -226,9 +240,10 @@ void TSQLResolver::MarkKeyFields() {
 std::vector<TVariant> TSQLResolver::RowValues(bool asNew) const {
     TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
     std::vector<TVariant> values;
+    const std::vector<std::uint32_t> blanks = delta.FieldBlanks();
     for (int i = 0; i < delta.FieldTotal(); ++i) {
         const TField& field = delta.FieldAt(i);
-        const std::uint32_t blank = delta.FieldBlank(field);
+        const std::uint32_t blank = blanks[static_cast<std::size_t>(i)];
         if (blank == BLANK_NOTCHANGED) values.push_back(asNew ? TVariant() : TVariant::Null());
         else if (blank != BLANK_NONE) values.push_back(TVariant::Null());
         else values.push_back(field.VariantValue());

@@ -125,6 +125,8 @@ public:
     std::uint8_t UpdateStatus() const;
     // The engine's state of a field in the current row (BLANK_*).
     std::uint32_t FieldBlank(const TField& field) const;
+    // The states of every field of the current row, in field order.
+    std::vector<std::uint32_t> FieldBlanks() const;
     // A dataset-level or field-level optional parameter, empty when absent.
     std::string OptParameter(const TField* field, const char* name) const;
 };

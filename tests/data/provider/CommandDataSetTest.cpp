@@ -428,6 +428,78 @@ TEST_F(CommandDataSetTest, PacketCarriesFieldsKeysAndOrder) {
     EXPECT_EQ(param(0, "DISABLE_EDITS"), "(absent)");
 }
 
+// The provider's answer to a refused row: one error row with the six error columns and the row's
+// current values read back from the database where they differ from the old ones.
+TEST_F(CommandDataSetTest, ErrorPacketCarriesTheFailureAndCurrentValues) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P2'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("PROD_NAME").SetVariantValue(TVariant("Assam"));
+    cds_->PostRecord();
+    Run("UPDATE PRODUCT SET NOW_QTY = 42 WHERE PROD_ID = 'P2'");
+    std::vector<std::uint8_t> delta;
+    ASSERT_EQ(cds_->DSBase()->GetDelta(delta), 0u);
+    int errorCount = 0;
+    TVariant ownerData;
+    const std::vector<std::uint8_t> errors = provider_->ApplyUpdates(delta, -1, errorCount, ownerData);
+    EXPECT_EQ(errorCount, 1);
+    EXPECT_FALSE(connection_->TransactionActive());
+    ASSERT_FALSE(errors.empty());
+
+    std::unique_ptr<dsengine::IDSBase> base;
+    std::unique_ptr<dsengine::IDSCursor> cursor;
+    ASSERT_EQ(dsengine::CreateDSBase(base), 0u);
+    ASSERT_EQ(base->AppendData(errors.data(), errors.size(), true), 0u);
+    ASSERT_EQ(dsengine::CreateDSCursor(cursor), 0u);
+    ASSERT_EQ(cursor->InitCursor(base.get()), 0u);
+    std::uint32_t count = 0, size = 0;
+    ASSERT_EQ(cursor->GetRecordCount(count), 0u);
+    ASSERT_EQ(count, 1u);
+    ASSERT_EQ(cursor->GetProp(dsengine::curpropRECORDSIZE, size), 0u);
+    std::vector<std::uint8_t> record(size);
+    ASSERT_EQ(cursor->MoveRelative(1), 0u);
+    ASSERT_EQ(cursor->GetCurrentRecord(record.data()), 0u);
+    std::vector<dsengine::DSFLDDesc> descs;
+    ASSERT_EQ(base->GetFieldDescs(descs), 0u);
+    const auto fieldNo = [&](const std::string& name) {
+        for (std::size_t i = 0; i < descs.size(); ++i)
+            if (name == descs[i].szName) return static_cast<std::uint32_t>(i + 1);
+        return 0u;
+    };
+    const auto intOf = [&](const std::string& name) {
+        std::int32_t v = -1;
+        std::uint32_t blank = 0;
+        cursor->GetField(record.data(), fieldNo(name), &v, blank);
+        return blank == dsengine::BLANK_NONE ? v : -1;
+    };
+    std::vector<char> text(2048, 0);
+    std::uint32_t blank = 0;
+    ASSERT_EQ(cursor->GetField(record.data(), fieldNo("ERROR_MESSAGE"), text.data(), blank), 0u);
+    EXPECT_STREQ(text.data(), "Record not found or changed by another user");
+    EXPECT_EQ(intOf("ERROR_RECORDNO"), 2);  // the modified row, after its old-values row
+    EXPECT_EQ(intOf("ERROR_RESPONSE"), 1);  // rrSkip + 1 with no limit
+    EXPECT_EQ(intOf("ERROR_CATEGORY"), 1);
+    EXPECT_EQ(intOf("ERROR_ERRORCODE"), 1);
+    EXPECT_EQ(intOf("NOW_QTY"), 42) << "the current value read back";
+    EXPECT_EQ(intOf("PRICE") , -1) << "unchanged values are not conflict values";
+}
+
+TEST_F(CommandDataSetTest, ReadOnlyProviderRefusesTheWholeApply) {
+    Build({provider::poAllowCommandText, provider::poReadOnly});
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    EXPECT_EQ(MessageOf([&] { cds_->BeginEdit(); }), "ClientDataSet2: Cannot modify a read-only dataset");
+    provider_->SetOptions({provider::poAllowCommandText});
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("NOW_QTY").SetVariantValue(TVariant(std::int32_t{8}));
+    cds_->PostRecord();
+    provider_->SetOptions({provider::poAllowCommandText, provider::poReadOnly});
+    EXPECT_EQ(MessageOf([&] { cds_->ApplyChanges(0); }), "Cannot apply updates to a ReadOnly provider");
+    EXPECT_FALSE(connection_->TransactionActive());
+    EXPECT_EQ(cds_->ChangeCount(), 1) << "the change stays for a later apply";
+    EXPECT_EQ(Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P1'"), "7");
+}
+
 TEST_F(CommandDataSetTest, PacketOptionsReachTheCommandDataSet) {
     Build({provider::poAllowCommandText, provider::poDisableEdits, provider::poDisableInserts});
     OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
