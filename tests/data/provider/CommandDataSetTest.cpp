@@ -500,6 +500,36 @@ TEST_F(CommandDataSetTest, ReadOnlyProviderRefusesTheWholeApply) {
     EXPECT_EQ(Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P1'"), "7");
 }
 
+TEST_F(CommandDataSetTest, FailingReconcileHandlerAbortsTheRowWithoutRaising) {
+    Build();
+    cds_->SetOnReconcileError([](TCommandDataSet&, EReconcileError&, TUpdateKind, TReconcileAction) -> TReconcileAction {
+        throw EDatabaseError("handler broke");
+    });
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'x'");
+    cds_->BeginInsert();
+    cds_->FieldNamed("PROD_ID").SetVariantValue(TVariant("P3"));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 1);
+    EXPECT_EQ(cds_->ReconcileHandlerError(), "handler broke");
+    EXPECT_EQ(cds_->ChangeCount(), 0);
+}
+
+TEST_F(CommandDataSetTest, ServerHeldAfterItsProviderWentFailsCleanly) {
+    Build();
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("NOW_QTY").SetVariantValue(TVariant(std::int32_t{8}));
+    cds_->PostRecord();
+    owner_->RemoveComponent(*provider_).reset();
+    provider_ = nullptr;
+    EXPECT_EQ(MessageOf([&] { cds_->ApplyChanges(0); }), "Missing data provider or data packet");
+    // The reset call at close reports the same; the dataset is closed all the same.
+    EXPECT_EQ(MessageOf([&] { cds_->Close(); }), "Missing data provider or data packet");
+    EXPECT_FALSE(cds_->Active());
+    EXPECT_FALSE(cds_->HasAppServer());
+    EXPECT_EQ(Value("SELECT NOW_QTY FROM PRODUCT WHERE PROD_ID = 'P1'"), "7");
+}
+
 TEST_F(CommandDataSetTest, PacketOptionsReachTheCommandDataSet) {
     Build({provider::poAllowCommandText, provider::poDisableEdits, provider::poDisableInserts});
     OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
