@@ -9,6 +9,9 @@ namespace tarnwick::dsengine::detail {
 
 namespace {
 
+// Blocks start small, since most bases hold a handful of rows (a command dataset holds one), and
+// double up to 1 MB, so a large packet still lives in few blocks.
+constexpr std::size_t kFirstBlockSize = 8u << 10;
 constexpr std::size_t kBlockSize = 1u << 20;
 constexpr std::int32_t kMaxWidth = 1 << 20;
 
@@ -35,10 +38,14 @@ std::uint8_t* Arena::Allocate(std::size_t size) {
             held_ += size;
             return blocks_.back().get();
         }
-        blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
-        held_ += kBlockSize;
+        nextBlock_ = std::max(nextBlock_, kFirstBlockSize);
+        while (nextBlock_ < size) nextBlock_ *= 2;
+        const std::size_t blockSize = nextBlock_;
+        nextBlock_ = std::min(nextBlock_ * 2, kBlockSize);
+        blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(blockSize));
+        held_ += blockSize;
         next_ = blocks_.back().get();
-        left_ = kBlockSize;
+        left_ = blockSize;
     }
     std::uint8_t* out = next_;
     next_ += size;
@@ -51,6 +58,7 @@ void Arena::Clear() {
     next_ = nullptr;
     left_ = 0;
     held_ = 0;
+    nextBlock_ = 0;
 }
 
 bool LayoutField(FieldInfo& field) {

@@ -37,6 +37,7 @@ private:
     std::uint8_t* next_ = nullptr;
     std::size_t left_ = 0;
     std::size_t held_ = 0;
+    std::size_t nextBlock_ = 0;  // size of the next block to take
 };
 
 struct BlobRef {
