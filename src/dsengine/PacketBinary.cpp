@@ -17,9 +17,22 @@
 #include <cstring>
 
 #include "base/Text.h"
+#include "base/ValueForms.h"
 #include "dsengine/Table.h"
 
 namespace tarnwick::dsengine::detail {
+
+namespace {
+
+int SignificantBcdDigits(const std::uint8_t* record) {
+    tarnwick::TBcd bcd;
+    std::memcpy(&bcd, record, sizeof bcd);
+    int first = 0;
+    while (first < bcd.Precision && bcd.Digit(first) == 0) ++first;
+    return bcd.Precision - first;
+}
+
+}  // namespace
 
 namespace {
 
@@ -245,9 +258,13 @@ DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t si
             }
             if (!r.Bytes(fixed, f.storeSize)) return Bad(err, Format("row %u, field '%s' is cut short", row, f.name.c_str()));
             std::string problem = VerifyValue(f, fixed);
-            if (problem.empty() && (f.desc.iFldType == fldBCD || f.desc.iFldType == fldFMTBCD) &&
-                fixed[0] > f.desc.iUnits1)
-                problem = Format("%u digits are more than the field's %d", fixed[0], f.desc.iUnits1);
+            if (problem.empty() && (f.desc.iFldType == fldBCD || f.desc.iFldType == fldFMTBCD)) {
+                // A record may carry leading zero digits (a value put with a wider precision than
+                // the field's); only the digits from the first non-zero one on must fit.
+                const int digits = SignificantBcdDigits(fixed);
+                if (digits > f.desc.iUnits1)
+                    problem = Format("%d digits are more than the field's %d", digits, f.desc.iUnits1);
+            }
             if (!problem.empty())
                 return Bad(err, Format("row %u, field '%s': %s", row, f.name.c_str(), problem.c_str()));
         }

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/ValueForms.h"
 #include "dsengine/DSIntf.h"
 #include "dsengine/EngineTestUtil.h"
 
@@ -65,6 +66,35 @@ TEST(ChangeLog, DeltaHoldsOldAndNewRowsWithUnchangedFieldsMarked) {
                                                          "4:D,<null>,<null>", "2:C,c,3"}));
         EXPECT_EQ(ChangeCount(delta), 0u);  // a delta logs no changes of its own
     }
+}
+
+TEST(ChangeLog, DeltaKeepsABcdPutWithLeadingZeroDigits) {
+    // A BCD converted from a double carries 32 digits, most of them leading zeros; the field
+    // holds 9. The value fits, so the delta must read back in both forms.
+    Loaded l = Load(Packet(R"(<FIELD attrname="PRICE" fieldtype="fixedFMT" WIDTH="9" DECIMALS="2"/>)",
+                           R"(<ROW PRICE="1.50"/>)"));
+    ASSERT_EQ(l.status, DBERR_NONE) << l.Error();
+    ASSERT_EQ(l.cursor->MoveToSeqNo(1), DBERR_NONE);
+    l.Fetch();
+    TBcd wide = *BcdNormalize(*BcdFromString("25.5"), 32, 2);
+    ASSERT_EQ(wide.Precision, 32);
+    ASSERT_EQ(l.cursor->PutField(l.buf.data(), 1, &wide), DBERR_NONE);
+    ASSERT_EQ(l.cursor->ModifyRecord(l.buf.data()), DBERR_NONE);
+    for (const std::uint32_t mode : {xmlmodeBINARY, xmlmodeXMLUTF8}) {
+        SCOPED_TRACE(mode);
+        Loaded delta = Load(Delta(l, mode));
+        ASSERT_EQ(delta.status, DBERR_NONE) << delta.Error();
+        ASSERT_EQ(delta.cursor->MoveToSeqNo(2), DBERR_NONE);
+        delta.Fetch();
+        TBcd read;
+        std::uint32_t blank = 0;
+        ASSERT_EQ(delta.cursor->GetField(delta.buf.data(), 1, &read, blank), DBERR_NONE);
+        EXPECT_EQ(BcdToString(read), "25.50");
+    }
+    // A value whose significant digits do not fit is still refused.
+    Loaded big = Load(Packet(R"(<FIELD attrname="PRICE" fieldtype="fixedFMT" WIDTH="4" DECIMALS="2"/>)",
+                             R"(<ROW PRICE="123.45"/>)"));
+    EXPECT_NE(big.status, DBERR_NONE);
 }
 
 TEST(ChangeLog, StreamedDatasetKeepsItsChangeLog) {
