@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "SamplePackets.h"
+#include "common/RawClient.h"
 #include "app/CommandLine.h"
 #include "base/Text.h"
 #include "data/sql/SQLConnection.h"
@@ -36,13 +37,12 @@ using Clock = std::chrono::steady_clock;
 using sampledata::TRow;
 using sampledata::TTable;
 
-namespace {
+using bench::Attach;
+using bench::Check;
+using bench::CpuNow;
+using bench::NewSqlda;
 
-double CpuNow() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+namespace {
 
 struct Timing {
     double Wall = 0;
@@ -61,46 +61,6 @@ private:
 };
 
 // ---- the reference, straight on the client library -------------------------------------------
-
-void Check(const ISC_STATUS* status, const char* what) {
-    if (status[0] != 1 || status[1] == 0) return;
-    char text[512];
-    const ISC_STATUS* vector = status;
-    std::fprintf(stderr, "%s failed:", what);
-    while (fb_interpret(text, sizeof text, &vector) != 0) std::fprintf(stderr, " %s", text);
-    std::fprintf(stderr, "\n");
-    std::exit(1);
-}
-
-XSQLDA* NewSqlda(int columns) {
-    auto* sqlda = static_cast<XSQLDA*>(std::calloc(1, XSQLDA_LENGTH(columns)));
-    sqlda->version = SQLDA_VERSION1;
-    sqlda->sqln = static_cast<short>(columns);
-    return sqlda;
-}
-
-isc_db_handle Attach(const std::string& database, bool asyncWrites = false) {
-    ISC_STATUS_ARRAY status;
-    isc_db_handle db = 0;
-    std::vector<char> dpb{isc_dpb_version1};
-    auto add = [&](char tag, const std::string& value) {
-        dpb.push_back(tag);
-        dpb.push_back(static_cast<char>(value.size()));
-        dpb.insert(dpb.end(), value.begin(), value.end());
-    };
-    add(isc_dpb_user_name, "SYSDBA");
-    add(isc_dpb_password, tarnwick::testing::TestStore::kPassword);
-    add(isc_dpb_lc_ctype, "UTF8");
-    if (asyncWrites) {
-        // Commits not forced to disk: the figures then show the programs' own cost, not the disk's.
-        dpb.push_back(isc_dpb_force_write);
-        dpb.push_back(1);
-        dpb.push_back(0);
-    }
-    isc_attach_database(status, 0, database.c_str(), &db, static_cast<short>(dpb.size()), dpb.data());
-    Check(status, "attach");
-    return db;
-}
 
 // A statement prepared once; parameters bound as text, which the server converts.
 class TStatement {
@@ -225,7 +185,7 @@ void Commit(isc_tr_handle& tr) {
 
 Timing ReferenceProducts(const std::string& database, const std::vector<std::vector<std::string>>& products) {
     const TTable& table = sampledata::StoreTable("PRODUCT");
-    isc_db_handle db = Attach(database);
+    isc_db_handle db = Attach(database, testing::TestStore::kPassword);
     isc_tr_handle tr = 0;
     Start(db, tr);
     TStatement select(db, tr, "SELECT * FROM PRODUCT where PROD_ID = ?");
@@ -250,7 +210,7 @@ Timing ReferenceBills(const std::string& database, const std::vector<std::vector
                       const std::vector<std::vector<std::string>>& lines, int linesPerBill) {
     const TTable& master = sampledata::StoreTable("PSALE_MASTER");
     const TTable& detail = sampledata::StoreTable("PSALE_SUB");
-    isc_db_handle db = Attach(database);
+    isc_db_handle db = Attach(database, testing::TestStore::kPassword);
     isc_tr_handle tr = 0;
     Start(db, tr);
     TStatement select(db, tr, "SELECT * FROM PSALE_MASTER where MASTERBILLID = ?");
@@ -342,7 +302,7 @@ int main(int argc, char** argv) {
     fs::copy_file(platform::ExecutableDir() + "lantrel", storeDir + "Lantrel.exe");
     if (!forcedWrites) {
         ISC_STATUS_ARRAY status;
-        isc_db_handle db = Attach(store.Database(), true);
+        isc_db_handle db = Attach(store.Database(), testing::TestStore::kPassword, true);
         isc_detach_database(status, &db);
     }
     SeedProducts(products);

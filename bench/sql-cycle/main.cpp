@@ -21,11 +21,14 @@
 #include <vector>
 
 #include "base/Text.h"
+#include "common/RawClient.h"
 #include "data/sql/SQLConnection.h"
 #include "data/sql/SQLDataSet.h"
 
 using namespace tarnwick;
 using namespace tarnwick::sql;
+using tarnwick::bench::Check;
+using tarnwick::bench::NewSqlda;
 
 namespace {
 
@@ -151,23 +154,6 @@ Timing RunDataLayer(const std::vector<int>& keys, long& checksum) {
 // ---------------------------------------------------------------------------------------------
 // The reference, straight on the client library.
 
-void Check(const ISC_STATUS* status, const char* what) {
-    if (status[0] != 1 || status[1] == 0) return;
-    char text[512];
-    const ISC_STATUS* vector = status;
-    std::fprintf(stderr, "%s failed:", what);
-    while (fb_interpret(text, sizeof text, &vector) != 0) std::fprintf(stderr, " %s", text);
-    std::fprintf(stderr, "\n");
-    std::exit(1);
-}
-
-XSQLDA* NewSqlda(int columns) {
-    auto* sqlda = static_cast<XSQLDA*>(std::calloc(1, XSQLDA_LENGTH(columns)));
-    sqlda->version = SQLDA_VERSION1;
-    sqlda->sqln = static_cast<short>(columns);
-    return sqlda;
-}
-
 // Gives every described column a buffer and a null indicator.
 void BindBuffers(XSQLDA* sqlda, std::vector<std::vector<char>>& buffers, std::vector<short>& nulls) {
     buffers.resize(static_cast<std::size_t>(sqlda->sqld));
@@ -184,18 +170,7 @@ void BindBuffers(XSQLDA* sqlda, std::vector<std::vector<char>>& buffers, std::ve
 
 Timing RunReference(const std::string& database, const std::vector<int>& keys, long& checksum) {
     ISC_STATUS_ARRAY status;
-    isc_db_handle db = 0;
-    std::vector<char> dpb{isc_dpb_version1};
-    auto addDpb = [&](char tag, const std::string& value) {
-        dpb.push_back(tag);
-        dpb.push_back(static_cast<char>(value.size()));
-        dpb.insert(dpb.end(), value.begin(), value.end());
-    };
-    addDpb(isc_dpb_user_name, "SYSDBA");
-    addDpb(isc_dpb_password, "masterkey");
-    addDpb(isc_dpb_lc_ctype, "UTF8");
-    isc_attach_database(status, 0, database.c_str(), &db, static_cast<short>(dpb.size()), dpb.data());
-    Check(status, "attach");
+    isc_db_handle db = bench::Attach(database, "masterkey");
 
     static char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait};
     isc_tr_handle tr = 0;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/Text.h"
+#include "common/RawClient.h"
 #include "data/clientdataset/CommandDataSet.h"
 #include "data/provider/DataSetProvider.h"
 #include "data/sql/SQLConnection.h"
@@ -27,14 +28,10 @@
 
 using namespace tarnwick;
 using Clock = std::chrono::steady_clock;
-
-// Process CPU time in seconds: the embedded server runs inside the process, so this counts the
-// database's work too, and it is not stretched by other programs on a busy machine.
-double CpuNow() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench::Attach;
+using bench::Check;
+using bench::CpuNow;
+using bench::NewSqlda;
 
 struct Rate {
     double wall = 0;  // records per second of elapsed time
@@ -151,23 +148,6 @@ Rate RunCommandDataSet(int records, int round, Profile& profile, int& refused) {
 // ---------------------------------------------------------------------------------------------
 // The reference, straight on the client library.
 
-void Check(const ISC_STATUS* status, const char* what) {
-    if (status[0] != 1 || status[1] == 0) return;
-    char text[512];
-    const ISC_STATUS* vector = status;
-    std::fprintf(stderr, "%s failed:", what);
-    while (fb_interpret(text, sizeof text, &vector) != 0) std::fprintf(stderr, " %s", text);
-    std::fprintf(stderr, "\n");
-    std::exit(1);
-}
-
-XSQLDA* NewSqlda(int columns) {
-    auto* sqlda = static_cast<XSQLDA*>(std::calloc(1, XSQLDA_LENGTH(columns)));
-    sqlda->version = SQLDA_VERSION1;
-    sqlda->sqln = static_cast<short>(columns);
-    return sqlda;
-}
-
 struct Statement {
     isc_stmt_handle handle = 0;
     XSQLDA* in = nullptr;
@@ -200,35 +180,11 @@ void BindText(XSQLDA* in, const std::vector<const std::string*>& values, short& 
     }
 }
 
-isc_db_handle Attach(const std::string& database, bool asyncWrites = false) {
-    ISC_STATUS_ARRAY status;
-    isc_db_handle db = 0;
-    std::vector<char> dpb{isc_dpb_version1};
-    auto addDpb = [&](char tag, const std::string& value) {
-        dpb.push_back(tag);
-        dpb.push_back(static_cast<char>(value.size()));
-        dpb.insert(dpb.end(), value.begin(), value.end());
-    };
-    addDpb(isc_dpb_user_name, "SYSDBA");
-    addDpb(isc_dpb_password, testing::TestStore::kPassword);
-    addDpb(isc_dpb_lc_ctype, "UTF8");
-    if (asyncWrites) {
-        // Writes not forced to disk at every commit: the figures then show the software's own cost
-        // rather than the disk's (on a loaded machine an fsync per commit hides everything else).
-        dpb.push_back(isc_dpb_force_write);
-        dpb.push_back(1);
-        dpb.push_back(0);
-    }
-    isc_attach_database(status, 0, database.c_str(), &db, static_cast<short>(dpb.size()), dpb.data());
-    Check(status, "attach");
-    return db;
-}
-
 // literalSelect: the select is the import's text with the key written into it, prepared for every
 // record (what the command dataset must do), instead of prepared once with a parameter.
 Rate RunReference(const std::string& database, int records, int round, bool literalSelect = false) {
     ISC_STATUS_ARRAY status;
-    isc_db_handle db = Attach(database);
+    isc_db_handle db = Attach(database, testing::TestStore::kPassword);
     static char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait};
     isc_tr_handle tr = 0;
     isc_start_transaction(status, &tr, 1, &db, static_cast<unsigned short>(sizeof tpb), tpb);
@@ -336,7 +292,7 @@ int main(int argc, char** argv) {
     const bool datasetOnly = option == "--dataset-only";
     if (!forcedWrites) {
         ISC_STATUS_ARRAY status;
-        isc_db_handle db = Attach(store.Database(), true);
+        isc_db_handle db = Attach(store.Database(), testing::TestStore::kPassword, true);
         isc_detach_database(status, &db);
     }
     std::printf("store database %s, %d PRODUCT records, every other one present, forced writes %s\n",
