@@ -1217,6 +1217,9 @@ private:
                 std::size_t n = p.bytes.size();
                 // Text arrives zero-terminated: the value ends at the first zero.
                 if (p.logType == kLogString) n = ::strnlen(p.bytes.data(), n);
+                // A memo arrives as text with its terminating zero counted in the length; the zero
+                // is no part of the value and must not reach the stored text.
+                if (p.logType == kLogBlob && p.subType == kSubMemo && n > 0 && p.bytes[n - 1] == '\0') --n;
                 if (described == SQL_BLOB) return WriteBlob(p.bytes.data(), n, var, blobId, tr);
                 if (n > kMaxSegment) return Fail(kSQLInvalidLength, "The value is too long for the parameter");
                 const bool binary = p.logType == kLogBytes || p.logType == kLogVarBytes ||

@@ -436,6 +436,18 @@ TEST_F(SQLStatementTest, BlobsWholeOrNotAtAll) {
     connection_->ExecuteStatement("update ALLTYPES set C_BLOB = NULL where ID = 2", nullptr);
 }
 
+TEST_F(SQLStatementTest, MemoParameterStoresItsTextWithoutTheTerminator) {
+    TParams params;
+    params.AddValue(TVariant("綠茶 memo"), ftMemo);
+    connection_->ExecuteStatement("update ALLTYPES set C_MEMO = ? where ID = 2", &params);
+
+    auto ds = DataSet("SELECT C_MEMO, OCTET_LENGTH(C_MEMO) AS BYTES FROM ALLTYPES where ID = 2");
+    ds->Open();
+    EXPECT_EQ(ds->FieldNamed("C_MEMO").StringValue(), "綠茶 memo");
+    EXPECT_EQ(ds->FieldNamed("BYTES").StringValue(), std::to_string(std::string("綠茶 memo").size()));
+    ds->Close();
+}
+
 TEST_F(SQLStatementTest, DataSetOutlivesItsConnection) {
     auto ds = DataSet("SELECT * FROM OWNER_T where ID = 1");
     ds->Open();
