@@ -315,10 +315,7 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
 
 void TSQLResolver::RunStatement(const TGeneratedStatement& statement) {
     sql::TParams params;
-    for (const TStatementParam& p : statement.Params) {
-        // A memo value goes to the driver as blob bytes: the text form would carry its end mark.
-        params.AddValue(p.Value, p.DataType == ftMemo ? ftBlob : p.DataType);
-    }
+    for (const TStatementParam& p : statement.Params) params.AddValue(p.Value, p.DataType);
     sql::TCustomSQLDataSet& source = *tree_.Source();
     const int rows = source.PSExecuteStatement(statement.Text(), &params);
     if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
