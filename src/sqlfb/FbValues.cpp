@@ -2,33 +2,10 @@
 
 #include <string>
 
+#include "base/Calendar.h"
+
 namespace tarnwick::sqlfb {
 namespace {
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int* year, int* month, int* day) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    *year = static_cast<int>(y + (m <= 2));
-    *month = static_cast<int>(m);
-    *day = static_cast<int>(d);
-}
 
 const std::int64_t kDayOneOffset = DaysFromCivil(1, 1, 1) - 1;       // day number 0
 const std::int64_t kIscEpoch = DaysFromCivil(1858, 11, 17);           // ISC_DATE 0
@@ -41,7 +18,7 @@ std::int32_t DayNumberFromCivil(int year, int month, int day) {
 }
 
 void CivilFromDayNumber(std::int32_t dayNumber, int* year, int* month, int* day) {
-    CivilFromDays(dayNumber + kDayOneOffset, year, month, day);
+    CivilFromDays(dayNumber + kDayOneOffset, *year, *month, *day);
 }
 
 std::int32_t DayNumberFromIscDate(ISC_DATE date) {
@@ -55,7 +32,7 @@ ISC_DATE IscDateFromDayNumber(std::int32_t dayNumber) {
 TSQLTimeStamp TimeStampFromIsc(const ISC_TIMESTAMP& value) {
     TSQLTimeStamp ts;
     int y = 0, m = 0, d = 0;
-    CivilFromDays(value.timestamp_date + kIscEpoch, &y, &m, &d);
+    CivilFromDays(value.timestamp_date + kIscEpoch, y, m, d);
     ts.Year = static_cast<std::int16_t>(y);
     ts.Month = static_cast<std::uint16_t>(m);
     ts.Day = static_cast<std::uint16_t>(d);
