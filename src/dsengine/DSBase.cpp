@@ -162,7 +162,12 @@ public:
                 value = p.second;
                 return DBERR_NONE;
             }
-        return table_->error.Fail(DBERR_NOTFOUND, "Optional parameter '" + name + "' is absent");
+        // Asking for an absent parameter is routine (most fields carry few of them): the text
+        // is written into the kept one, which needs no new allocation once it is large enough.
+        ErrorState& error = table_->error;
+        error.status = DBERR_NOTFOUND;
+        error.text.assign("Optional parameter '").append(name).append("' is absent");
+        return DBERR_NOTFOUND;
     }
 
     DBResult AddOptParameter(std::uint32_t fieldNo, const std::string& name, const std::string& value) override {

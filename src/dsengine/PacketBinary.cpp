@@ -41,12 +41,21 @@ constexpr std::uint16_t kVersion = 1;
 constexpr std::uint16_t kFlagDelta = 1;
 constexpr std::uint16_t kFlagStatus = 2;
 
+// Appends into `out`, which it sizes ahead in doubling steps and trims to what was written when
+// it goes: most of what it writes is a few bytes at a time.
 class Writer {
 public:
-    explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
+    explicit Writer(std::vector<std::uint8_t>& out) : out_(out), used_(out.size()) {
+        if (out_.size() < 1024) out_.resize(1024);
+    }
+    ~Writer() { out_.resize(used_); }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
     void Bytes(const void* p, std::size_t n) {
-        const auto* b = static_cast<const std::uint8_t*>(p);
-        out_.insert(out_.end(), b, b + n);
+        if (n == 0) return;
+        if (out_.size() - used_ < n) out_.resize(std::max(out_.size() * 2, used_ + n));
+        std::memcpy(out_.data() + used_, p, n);
+        used_ += n;
     }
     template <typename T>
     void Put(T v) { Bytes(&v, sizeof v); }
@@ -66,6 +75,7 @@ public:
 
 private:
     std::vector<std::uint8_t>& out_;
+    std::size_t used_;
 };
 
 class Reader {

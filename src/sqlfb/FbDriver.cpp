@@ -812,7 +812,7 @@ struct ParamValue {
     bool isNull = true;
     std::uint16_t logType = kLogUnknown;
     std::uint16_t subType = kSubNone;
-    std::vector<char> bytes;  // as handed over
+    std::string bytes;  // as handed over (short values stay inside the object)
 };
 
 class FbCommand final : public ISQLCommand {

@@ -225,7 +225,7 @@ void TCustomClientDataSet::InternalClose() {
     filterHandle_ = 0;
     hasCurrent_ = false;
     edit_.clear();
-    if (!retainOnClose_ || !fileName_.empty() || HasProvider() || !base_) return;
+    if (!retainOnClose_ || !fileName_.empty() || HasProvider() || !KeepsDataOnClose() || !base_) return;
     retainOnClose_ = false;
     CheckEngine(base_->SetProp(basepropXMLMODE, xmlmodeBINARY));
     std::vector<std::uint8_t> packet;

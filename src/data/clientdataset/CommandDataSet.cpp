@@ -173,8 +173,11 @@ void TCommandDataSet::ExecuteCommand() {
 
 void TCommandDataSet::SetFieldData(TField& field, const void* buffer) {
     int precision = 0;
-    if (const auto* bcd = dynamic_cast<const TBCDField*>(&field)) precision = bcd->Precision();
-    else if (const auto* fmt = dynamic_cast<const TFMTBCDField*>(&field)) precision = fmt->Precision();
+    const TFieldType type = field.DataType();  // tried first: a failing cast is slow on every field
+    const auto* bcd = type == ftBCD ? dynamic_cast<const TBCDField*>(&field) : nullptr;
+    const auto* fmt = type == ftFMTBcd ? dynamic_cast<const TFMTBCDField*>(&field) : nullptr;
+    if (bcd) precision = bcd->Precision();
+    else if (fmt) precision = fmt->Precision();
     else {
         TCustomClientDataSet::SetFieldData(field, buffer);
         return;

@@ -90,6 +90,9 @@ protected:
     // The packet to open when none is retained; a dataset without provider has none.
     virtual std::vector<std::uint8_t> FetchPacket();
     virtual bool HasProvider() const { return false; }
+    // Whether closing keeps the records as a packet to open again; a dataset that is only ever
+    // opened on a packet handed to it has nothing to keep.
+    virtual bool KeepsDataOnClose() const { return true; }
     // Re-reads the cursor's current record into the record window.
     void FetchCurrentRecord();
     void SetProviderEnd(bool v) { providerEnd_ = v; }

@@ -198,10 +198,15 @@ std::unique_ptr<TField> TDataSet::CreateField(const TFieldDef& def) {
         field->SetSize(def.Size);
         break;
     }
-    if (auto* bcd = dynamic_cast<TBCDField*>(field.get())) bcd->SetPrecision(def.Precision);
-    if (auto* fmt = dynamic_cast<TFMTBCDField*>(field.get())) fmt->SetPrecision(def.Precision);
-    if (auto* text = dynamic_cast<TStringField*>(field.get()))
-        text->SetFixedChar(def.DataType == ftFixedChar || def.Attributes.Contains(faFixed));
+    // The classes CreateFieldOfType makes for these types.
+    switch (def.DataType) {
+    case ftBCD: static_cast<TBCDField&>(*field).SetPrecision(def.Precision); break;
+    case ftFMTBcd: static_cast<TFMTBCDField&>(*field).SetPrecision(def.Precision); break;
+    case ftString: case ftFixedChar: case ftWideString: case ftGuid:
+        static_cast<TStringField&>(*field).SetFixedChar(def.DataType == ftFixedChar || def.Attributes.Contains(faFixed));
+        break;
+    default: break;
+    }
     return field;
 }
 

@@ -335,7 +335,8 @@ void TFMTBCDField::SetAsVariant(const TVariant& value) {
     }
     const double v = VarToDouble(value);
     const std::string text = locale::FloatToText(v);
-    if (locale::FloatNeedsExponent(v))
+    // The text form of the value takes an exponent exactly where a BCD cannot hold the value.
+    if (!std::isfinite(v) || text.find('E') != std::string::npos)
         throw EBcdException(Format("%s is not a valid BCD value", text.c_str()));
     const auto bcd = BcdFromString(DoubleTextForBcd(text));
     if (!bcd) throw EBcdException(Format("%s is not a valid BCD value", text.c_str()));

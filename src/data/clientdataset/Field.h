@@ -5,6 +5,7 @@
 // form of its class (DataSize bytes, see the table at each class). Reading is allowed while the
 // dataset is open; writing only in the edit or insert state.
 
+#include "base/BlockRecycler.h"
 #include "data/clientdataset/FieldType.h"
 #include "data/clientdataset/Variant.h"
 
@@ -23,6 +24,10 @@ public:
     virtual ~TField() = default;
     TField(const TField&) = delete;
     TField& operator=(const TField&) = delete;
+
+    // Through the virtual destructor, delete hands over the size of the field's own class.
+    static void* operator new(std::size_t size) { return RecycledAllocate(size); }
+    static void operator delete(void* block, std::size_t size) noexcept { RecycledFree(block, size); }
 
     TDataSet& DataSet() const { return *dataset_; }
     TFieldType DataType() const { return dataType_; }

@@ -4,6 +4,7 @@
 // definitions own their child definitions (ADT members, array elements). Fields are created from
 // the definitions by TDataSet::CreateFields.
 
+#include "base/BlockRecycler.h"
 #include "data/clientdataset/FieldType.h"
 
 #include <memory>
@@ -21,6 +22,9 @@ public:
     TFieldDef(const TFieldDef&) = delete;
     TFieldDef& operator=(const TFieldDef&) = delete;
     ~TFieldDef();
+
+    static void* operator new(std::size_t size) { return RecycledAllocate(size); }
+    static void operator delete(void* block, std::size_t size) noexcept { RecycledFree(block, size); }
 
     std::string Name;
     TFieldType DataType = ftUnknown;

@@ -53,6 +53,10 @@ enum TFieldType {
 const char* FieldTypeName(TFieldType type);
 // Blob-like types: the value is read and written whole through the dataset's blob operations.
 bool IsBlobType(TFieldType type);
+// Types whose fields are TStringField or derived from it.
+inline bool IsStringType(TFieldType type) {
+    return type == ftString || type == ftFixedChar || type == ftWideString || type == ftGuid;
+}
 
 enum TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
 

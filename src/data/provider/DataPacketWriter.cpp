@@ -57,8 +57,10 @@ EngineType EngineTypeOf(const TField& field) {
 
 int PrecisionOf(const TField& field) {
     int precision = 0;
-    if (const auto* bcd = dynamic_cast<const TBCDField*>(&field)) precision = bcd->Precision();
-    if (const auto* fmt = dynamic_cast<const TFMTBCDField*>(&field)) precision = fmt->Precision();
+    if (field.DataType() == ftBCD)
+        if (const auto* bcd = dynamic_cast<const TBCDField*>(&field)) precision = bcd->Precision();
+    if (field.DataType() == ftFMTBcd)
+        if (const auto* fmt = dynamic_cast<const TFMTBCDField*>(&field)) precision = fmt->Precision();
     return precision == 0 ? 32 : precision;
 }
 

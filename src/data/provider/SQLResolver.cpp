@@ -263,7 +263,8 @@ std::vector<TResolverField> TSQLResolver::FieldsOf(const std::vector<TVariant>& 
         f.DataType = field.DataType();
         f.Size = field.Size();
         f.DataSize = field.DataSize();
-        if (const auto* text = dynamic_cast<const TStringField*>(&field)) f.FixedChar = text->FixedChar();
+        if (IsStringType(field.DataType()))
+            if (const auto* text = dynamic_cast<const TStringField*>(&field)) f.FixedChar = text->FixedChar();
         f.IsBlob = field.IsBlob();
         f.ProviderFlags = field.ProviderFlags();
         f.ReadOnly = field.ReadOnly();

@@ -129,6 +129,9 @@ public:
     std::vector<std::uint32_t> FieldBlanks() const;
     // A dataset-level or field-level optional parameter, empty when absent.
     std::string OptParameter(const TField* field, const char* name) const;
+
+protected:
+    bool KeepsDataOnClose() const override { return false; }
 };
 
 // The delta and the error packet of one apply, and the dataset the rows are written to.

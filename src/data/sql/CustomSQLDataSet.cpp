@@ -206,9 +206,10 @@ void TCustomSQLDataSet::ReleaseStatement() {
 }
 
 void TCustomSQLDataSet::BindParams(const TParams& params) {
+    TParamDriverValue value;
     for (int i = 0; i < params.Count(); ++i) {
         const TParam& param = params[i];
-        const TParamDriverValue value = ParamDriverValue(param);
+        ParamDriverValue(param, value);
         const TParamType type = param.ParamType() == ptUnknown ? ptInput : param.ParamType();
         const SQLResult code = command_->SetParameter(
             static_cast<std::uint16_t>(i + 1), 0, static_cast<std::uint16_t>(type), value.LogType,
@@ -536,8 +537,10 @@ bool TCustomSQLDataSet::ReadBcd(const TField& field, std::uint16_t column, void*
     if (code != kSQLSuccess) SQLError(code, TErrorSource::eSourceCursor);
     if (isNull != 0) return false;
     int precision = 32;
-    if (auto* f = dynamic_cast<const TFMTBCDField*>(&field)) precision = f->Precision();
-    else if (auto* b = dynamic_cast<const TBCDField*>(&field)) precision = b->Precision();
+    const auto* f = field.DataType() == ftFMTBcd ? dynamic_cast<const TFMTBCDField*>(&field) : nullptr;
+    const auto* b = field.DataType() == ftBCD ? dynamic_cast<const TBCDField*>(&field) : nullptr;
+    if (f) precision = f->Precision();
+    else if (b) precision = b->Precision();
     if (precision <= 0 || precision > 32) precision = 32;
     int places = field.Size();
     if (places > precision) places = precision;

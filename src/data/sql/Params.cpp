@@ -172,9 +172,14 @@ void FillValue(const TParam& param, TParamDriverValue& out) {
     std::vector<std::uint8_t>& buffer = out.Buffer;
     switch (param.DataType()) {
         case ftString: case ftMemo: case ftFixedChar: case ftADT: {
-            const std::string text = VarToText(v);
             // Zero-terminated; a zero inside the text ends it, as the driver reads it.
-            buffer.assign(text.begin(), text.end());
+            if (v.VarType() == varString) {
+                const std::string& text = v.Text();
+                buffer.assign(text.begin(), text.end());
+            } else {
+                const std::string text = VarToText(v);
+                buffer.assign(text.begin(), text.end());
+            }
             buffer.push_back(0);
             break;
         }
@@ -247,6 +252,18 @@ void FillValue(const TParam& param, TParamDriverValue& out) {
 
 TParamDriverValue ParamDriverValue(const TParam& param) {
     TParamDriverValue out;
+    ParamDriverValue(param, out);
+    return out;
+}
+
+void ParamDriverValue(const TParam& param, TParamDriverValue& out) {
+    out.LogType = 0;
+    out.SubType = 0;
+    out.Precision = 0;
+    out.Scale = 0;
+    out.Length = 0;
+    out.Buffer.clear();
+    out.IsNull = true;
     FieldTypeToLogical(param.DataType(), out.LogType, out.SubType);
     if (out.LogType == 0)
         throw EDatabaseError(Format("No value for parameter '%s'", param.Name().c_str()));
@@ -289,7 +306,6 @@ TParamDriverValue ParamDriverValue(const TParam& param) {
         default:
             break;
     }
-    return out;
 }
 
 }  // namespace tarnwick::sql

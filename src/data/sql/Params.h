@@ -96,5 +96,7 @@ void FieldTypeToLogical(TFieldType type, std::uint16_t& logType, std::uint16_t& 
 // and scale. Fails with "No value for parameter '%s'" when the data type has no logical type and
 // with "Field '%s' is of an unsupported type" for types without a data length.
 TParamDriverValue ParamDriverValue(const TParam& param);
+// The same into `out`, whose buffer keeps its room for the next parameter.
+void ParamDriverValue(const TParam& param, TParamDriverValue& out);
 
 }  // namespace tarnwick::sql
