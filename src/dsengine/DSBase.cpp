@@ -116,6 +116,7 @@ public:
 
     DBResult GetFieldDescs(std::vector<DSFLDDesc>& descs) override {
         descs.clear();
+        descs.reserve(table_->Fields().size());
         for (const FieldInfo& f : table_->Fields()) descs.push_back(f.desc);
         return DBERR_NONE;
     }

@@ -100,18 +100,17 @@ std::uint32_t TPacketDataSet::FieldBlank(const TField& field) const {
     return blank;
 }
 
-std::vector<std::uint32_t> TPacketDataSet::FieldBlanks() const {
+void TPacketDataSet::FieldBlanks(std::vector<std::uint32_t>& blanks) const {
     std::uint32_t size = 0;
     CheckEngine(DSCursor()->GetProp(curpropRECORDSIZE, size));
-    std::vector<std::uint8_t> record(size);
-    CheckEngine(DSCursor()->GetCurrentRecord(record.data()));
-    std::vector<std::uint32_t> blanks;
+    record_.resize(size);
+    CheckEngine(DSCursor()->GetCurrentRecord(record_.data()));
+    blanks.clear();
     for (int i = 0; i < FieldTotal(); ++i) {
         std::uint32_t blank = BLANK_NULL;
-        CheckEngine(DSCursor()->GetField(record.data(), EngineFieldNo(FieldAt(i)), nullptr, blank));
+        CheckEngine(DSCursor()->GetField(record_.data(), EngineFieldNo(FieldAt(i)), nullptr, blank));
         blanks.push_back(blank);
     }
-    return blanks;
 }
 
 std::string TPacketDataSet::OptParameter(const TField* field, const char* name) const {
@@ -240,7 +239,9 @@ void TSQLResolver::MarkKeyFields() {
 std::vector<TVariant> TSQLResolver::RowValues(bool asNew) const {
     TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
     std::vector<TVariant> values;
-    const std::vector<std::uint32_t> blanks = delta.FieldBlanks();
+    values.reserve(static_cast<std::size_t>(delta.FieldTotal()));
+    delta.FieldBlanks(blanks_);
+    const std::vector<std::uint32_t>& blanks = blanks_;
     for (int i = 0; i < delta.FieldTotal(); ++i) {
         const TField& field = delta.FieldAt(i);
         const std::uint32_t blank = blanks[static_cast<std::size_t>(i)];
@@ -255,6 +256,7 @@ std::vector<TResolverField> TSQLResolver::FieldsOf(const std::vector<TVariant>& 
                                                    const std::vector<TVariant>& newValues) const {
     TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
     std::vector<TResolverField> fields;
+    fields.reserve(static_cast<std::size_t>(delta.FieldTotal()));
     for (int i = 0; i < delta.FieldTotal(); ++i) {
         const TField& field = delta.FieldAt(i);
         const auto index = static_cast<std::size_t>(i);
@@ -316,6 +318,7 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
 
 void TSQLResolver::RunStatement(const TGeneratedStatement& statement) {
     sql::TParams params;
+    params.Reserve(static_cast<int>(statement.Params.size()));
     for (const TStatementParam& p : statement.Params) params.AddValue(p.Value, p.DataType);
     sql::TCustomSQLDataSet& source = *tree_.Source();
     const int rows = source.PSExecuteStatement(statement.Text(), &params);

@@ -126,12 +126,15 @@ public:
     // The engine's state of a field in the current row (BLANK_*).
     std::uint32_t FieldBlank(const TField& field) const;
     // The states of every field of the current row, in field order.
-    std::vector<std::uint32_t> FieldBlanks() const;
+    void FieldBlanks(std::vector<std::uint32_t>& blanks) const;
     // A dataset-level or field-level optional parameter, empty when absent.
     std::string OptParameter(const TField* field, const char* name) const;
 
 protected:
     bool KeepsDataOnClose() const override { return false; }
+
+private:
+    mutable std::vector<std::uint8_t> record_;  // room for the current record, kept between rows
 };
 
 // The delta and the error packet of one apply, and the dataset the rows are written to.
@@ -186,6 +189,7 @@ private:
     TUpdateTree tree_;
     TSQLInfo info_;
     std::vector<std::string> columnNames_;
+    mutable std::vector<std::uint32_t> blanks_;  // field states of the row being read
     std::vector<bool> serverCalc_;
     int limit_ = 0;
     int errorCount_ = 0;

@@ -23,6 +23,19 @@ std::string QuotedColumn(const TSQLInfo& info, const TResolverField& field) {
     return info.TablePrefix + info.QuoteChar + field.Name + info.QuoteChar;
 }
 
+// " PQCQ" followed by `tail`, made in one piece.
+std::string ColumnLine(const TSQLInfo& info, const TResolverField& field, std::string_view tail) {
+    std::string line;
+    line.reserve(1 + info.TablePrefix.size() + 2 * info.QuoteChar.size() + field.Name.size() + tail.size());
+    line += ' ';
+    line += info.TablePrefix;
+    line += info.QuoteChar;
+    line += field.Name;
+    line += info.QuoteChar;
+    line += tail;
+    return line;
+}
+
 std::string Alias(const TSQLInfo& info) { return info.HasObjectFields ? "A" : ""; }
 
 bool IsObjectType(TFieldType type) {
@@ -47,10 +60,10 @@ void AppendWhere(TGeneratedStatement& statement, const TSQLInfo& info,
         if (!FieldCompared(field, mode)) continue;
         any = true;
         if (OldValueIsNull(info, field)) {
-            statement.Lines.push_back(" " + QuotedColumn(info, field) + " is null and");
+            statement.Lines.push_back(ColumnLine(info, field, " is null and"));
             continue;
         }
-        statement.Lines.push_back(" " + QuotedColumn(info, field) + " = ? and");
+        statement.Lines.push_back(ColumnLine(info, field, " = ? and"));
         statement.Params.push_back(MakeParam(field, field.OldValue));
     }
     if (!any) DatabaseError("Unable to find record.  No key specified");
@@ -60,7 +73,10 @@ void AppendWhere(TGeneratedStatement& statement, const TSQLInfo& info,
 }  // namespace
 
 std::string TGeneratedStatement::Text() const {
+    std::size_t size = 0;
+    for (const std::string& line : Lines) size += line.size() + 2;
     std::string text;
+    text.reserve(size);
     for (const std::string& line : Lines) {
         text += line;
         text += "\r\n";
@@ -126,10 +142,12 @@ TStatementParam MakeParam(const TResolverField& field, const TVariant& value) {
 TGeneratedStatement GenerateUpdate(const TSQLInfo& info, const std::vector<TResolverField>& fields,
                                    TUpdateMode mode) {
     TGeneratedStatement statement;
+    statement.Lines.reserve(2 * fields.size() + 2);
+    statement.Params.reserve(2 * fields.size());
     statement.Lines.push_back("update " + info.QuotedTableName + " " + Alias(info) + " set");
     for (const TResolverField& field : fields) {
         if (!FieldWritten(field)) continue;
-        statement.Lines.push_back(" " + QuotedColumn(info, field) + " = ?,");
+        statement.Lines.push_back(ColumnLine(info, field, " = ?,"));
         statement.Params.push_back(MakeParam(field, field.NewValue));
     }
     if (statement.Params.empty()) return {};
@@ -140,12 +158,17 @@ TGeneratedStatement GenerateUpdate(const TSQLInfo& info, const std::vector<TReso
 
 TGeneratedStatement GenerateInsert(const TSQLInfo& info, const std::vector<TResolverField>& fields) {
     TGeneratedStatement statement;
+    statement.Params.reserve(fields.size());
     statement.Lines.push_back("insert into " + info.QuotedTableName);
     std::string columns = "  (";
     std::string values = "  (";
     for (const TResolverField& field : fields) {
         if (!FieldWritten(field)) continue;
-        columns += QuotedColumn(info, field) + ", ";
+        columns += info.TablePrefix;
+        columns += info.QuoteChar;
+        columns += field.Name;
+        columns += info.QuoteChar;
+        columns += ", ";
         values += "?, ";
         statement.Params.push_back(MakeParam(field, field.NewValue));
     }

@@ -789,6 +789,8 @@ std::string TCustomSQLDataSet::PSGetKeyFields() {
 
 std::optional<TIndexDef> TCustomSQLDataSet::PSGetDefaultOrder() {
     std::vector<std::string> fieldNames, defNames;
+    fieldNames.reserve(static_cast<std::size_t>(FieldTotal()));
+    defNames.reserve(static_cast<std::size_t>(FieldDefs().Count()));
     for (int i = 0; i < FieldTotal(); ++i) fieldNames.push_back(FieldAt(i).FieldName());
     for (int i = 0; i < FieldDefs().Count(); ++i) defNames.push_back(FieldDefs()[i].Name);
     if (const auto order = OrderByIndex(commandText_, fieldNames, defNames)) {

@@ -3,6 +3,7 @@
 // its TParam items (in marker order); a TParam holds its name, data type, direction and value.
 // `ParamDriverValue` turns one parameter into what the driver's SetParameter takes.
 
+#include "base/BlockRecycler.h"
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +20,9 @@ class TParam {
 public:
     TParam() = default;
     TParam(std::string name, TParamType paramType = ptUnknown) : name_(std::move(name)), paramType_(paramType) {}
+
+    static void* operator new(std::size_t size) { return RecycledAllocate(size); }
+    static void operator delete(void* block, std::size_t size) noexcept { RecycledFree(block, size); }
 
     const std::string& Name() const { return name_; }
     void SetName(std::string name) { name_ = std::move(name); }
@@ -59,6 +63,8 @@ public:
 
     int Count() const { return static_cast<int>(items_.size()); }
     bool Empty() const { return items_.empty(); }
+    // Room for `count` parameters, so adding that many moves nothing.
+    void Reserve(int count) { items_.reserve(static_cast<std::size_t>(count)); }
     TParam& operator[](int index) { return *items_.at(static_cast<std::size_t>(index)); }
     const TParam& operator[](int index) const { return *items_.at(static_cast<std::size_t>(index)); }
 
