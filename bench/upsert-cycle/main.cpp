@@ -9,8 +9,8 @@
 // Prints records per second of both, their ratio, and where the command dataset's time goes
 // (from a further, separately clocked run).
 //
-// Usage: bench_upsert_cycle [records [--forced-writes | --dataset-only]]
-//        (default 5 000 records, writes not forced; --dataset-only runs ClientDataSet2 alone)
+// Usage: bench_upsert_cycle [records [--forced-writes | --dataset-only | --reference-only]]
+//        (default 5 000 records, writes not forced; the last two run one side alone)
 
 #include <ibase.h>
 
@@ -303,8 +303,9 @@ int main(int argc, char** argv) {
     testing::TestStore store;
     const std::string option = argc > 2 ? argv[2] : "";
     const bool forcedWrites = option == "--forced-writes";
-    // --dataset-only: ClientDataSet2 alone, for a profiler.
+    // --dataset-only, --reference-only: one of the two alone, for a profiler.
     const bool datasetOnly = option == "--dataset-only";
+    const bool referenceOnly = option == "--reference-only";
     if (!forcedWrites) {
         ISC_STATUS_ARRAY status;
         isc_db_handle db = Attach(store.Database(), testing::TestStore::kPassword, true);
@@ -318,6 +319,11 @@ int main(int argc, char** argv) {
                 store.Database().c_str(), records, forcedWrites ? "on" : "off");
 
     int refused = 0;
+    if (referenceOnly) {
+        const Rate rate = RunReference(store.Database(), records, 1);
+        std::printf("reference: %.0f records/s elapsed, %.0f records/s of CPU\n", rate.wall, rate.cpu);
+        return 0;
+    }
     if (datasetOnly) {
         const Rate rate = RunCommandDataSet(records, 2, nullptr, refused);
         std::printf("ClientDataSet2: %.0f records/s elapsed, %.0f records/s of CPU\n", rate.wall, rate.cpu);

@@ -100,17 +100,20 @@ std::size_t Utf8Length(std::string_view text) {
 bool IdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_'; }
 bool IdentChar(char c) { return IdentStart(c) || std::isdigit(static_cast<unsigned char>(c)) != 0 || c == '$'; }
 
-// Reads a query for string values that its WHERE clause compares a column with ("COL = 'v'",
-// at the outer level, not joined with || nor followed by COLLATE). On success `shape` is the text
-// with each such value replaced by "?" and `literals` the values, quotes undone. Anything
-// unusual (comments, UNION, an unterminated quote, no such value) answers false.
+// Reads a query or a DELETE for string values that its WHERE clause compares a column with
+// ("COL = 'v'", at the outer level, not joined with || nor followed by COLLATE). On success `shape`
+// is the text with each such value replaced by "?" and `literals` the values, quotes undone.
+// Anything unusual (comments, UNION, an unterminated quote, no such value) answers false.
 bool SplitComparedLiterals(std::string_view sql, std::string* shape, std::vector<std::string>* literals) {
     enum class Token { kNone, kIdent, kEquals, kOther };
     std::size_t i = 0;
     const std::size_t n = sql.size();
     while (i < n && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
-    if (n - i < 6 || !SameTextAscii(sql.substr(i, 6), "SELECT") || (n - i > 6 && IdentChar(sql[i + 6])))
-        return false;
+    const auto startsWith = [&](std::string_view word) {
+        return n - i >= word.size() && SameTextAscii(sql.substr(i, word.size()), word) &&
+               (n - i == word.size() || !IdentChar(sql[i + word.size()]));
+    };
+    if (!startsWith("SELECT") && !startsWith("DELETE")) return false;
     shape->assign(sql.substr(0, i));
     literals->clear();
     int depth = 0;
@@ -167,7 +170,7 @@ bool SplitComparedLiterals(std::string_view sql, std::string* shape, std::vector
             if (depth == 0) {
                 if (SameTextAscii(word, "UNION")) return false;
                 if (SameTextAscii(word, "WHERE")) inWhere = true;
-                for (const char* end : {"ORDER", "GROUP", "HAVING", "PLAN", "ROWS", "FOR", "FETCH", "OFFSET"}) {
+                for (const char* end : {"ORDER", "GROUP", "HAVING", "PLAN", "ROWS", "FOR", "FETCH", "OFFSET", "RETURNING"}) {
                     if (inWhere && SameTextAscii(word, end)) stopped = true;
                 }
             }
@@ -871,9 +874,9 @@ public:
         literals_.clear();
         rowsAffected_ = 0;
         ReleaseStatement();
-        // A query that differs from an earlier one only in the string values it compares its
-        // columns with ("... where PROD_ID = 'k'") runs as the same prepared statement with those
-        // values bound: a new key then costs no server prepare.
+        // A query or delete that differs from an earlier one only in the string values it
+        // compares its columns with ("... where PROD_ID = 'k'") runs as the same prepared
+        // statement with those values bound: a new key then costs no server prepare.
         std::string shape;
         std::vector<std::string> literals;
         if (paramCount == 0 && att.Utf8Connection() && SplitComparedLiterals(sql, &shape, &literals)) {

@@ -636,9 +636,32 @@ TEST_F(DriverTest, QueriesComparingWithStringValuesFindTheRightRows) {
         EXPECT_EQ(rows, c.rows) << c.sql;
     }
     // A value in the select list stays a value.
-    Query q = Open(*conn_, "SELECT 'lit' AS L, N FROM NOKEY where T = 'a'");
-    ASSERT_EQ(q.cursor->Next(), 0);
-    EXPECT_EQ(ReadText(*q.cursor, 1), "lit");
+    {
+        Query q = Open(*conn_, "SELECT 'lit' AS L, N FROM NOKEY where T = 'a'");
+        ASSERT_EQ(q.cursor->Next(), 0);
+        EXPECT_EQ(ReadText(*q.cursor, 1), "lit");
+    }
+
+    // Deletes of the same shape remove just the rows their own values name.
+    const struct {
+        const char* sql;
+        std::uint32_t removed;
+    } deletes[] = {
+        {"DELETE FROM NOKEY WHERE T = 'it''s'", 1},
+        {"DELETE FROM NOKEY WHERE T = 'no such'", 0},
+        {"DELETE FROM NOKEY WHERE T = 'b'", 1},
+        {"DELETE FROM NOKEY WHERE T = 'a' || 'x'", 0},
+    };
+    for (const auto& d : deletes) EXPECT_EQ(Exec(*conn_, d.sql), d.removed) << d.sql;
+    Query left = Open(*conn_, "SELECT N FROM NOKEY ORDER BY N");
+    std::vector<std::int32_t> rows;
+    while (left.cursor->Next() == 0) {
+        std::int32_t n = 0;
+        int isNull = 0;
+        left.cursor->GetLong(1, &n, &isNull);
+        rows.push_back(n);
+    }
+    EXPECT_EQ(rows, (std::vector<std::int32_t>{1, 4}));
 }
 
 TEST_F(DriverTest, ObjectsOutlivingTheirConnectionStaySafe) {
