@@ -988,7 +988,7 @@ public:
         if (st_->type == isc_info_sql_stmt_ddl) {
             // Kept statements and the read transaction would hold the objects a catalog change
             // may alter or drop ("object in use"), and what was learned about tables may go stale.
-            att.indexCache.clear();
+            att.ForgetCatalog();
             att.ClearStatements();
             att.EndReadTransaction();
         }
@@ -1029,7 +1029,7 @@ public:
             return Fail(kSQLServerError, error);
         }
         if (!finishOwn(true)) return Fail(kSQLServerError, error);
-        if (st_->type == isc_info_sql_stmt_ddl) att.indexCache.clear();
+        if (st_->type == isc_info_sql_stmt_ddl) att.ForgetCatalog();
         return kSQLSuccess;
     }
 
@@ -1609,6 +1609,7 @@ public:
             case kConnCatalogName: return text("");
             case kConnSchemaName: return text("");
             case kConnObjectName: return text(ObjectName(att_->qualifiedName));
+            case kConnCatalogVersion: return number(static_cast<std::int32_t>(att_->catalogVersion));
             default: return kSQLNotSupported;
         }
     }
@@ -1813,7 +1814,7 @@ void FbAttachment::Detach() {
     api->detach_database(status, &db);
     db = 0;
     ++epoch;
-    indexCache.clear();
+    ForgetCatalog();
 }
 
 ISQLDriver* NewFbDriver(std::shared_ptr<const FbClient> api) { return new FbDriverImpl(std::move(api)); }

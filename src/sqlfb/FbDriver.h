@@ -11,6 +11,7 @@
 // right after it executes, or rolled back when it fails.
 // Statements are kept for reuse by text once their command lets them go (see statementCache).
 
+#include <atomic>
 #include <ibase.h>
 
 #include <cstdint>
@@ -72,6 +73,17 @@ struct FbAttachment {
     std::string qualifiedName;
 
     std::map<std::string, std::vector<IndexRow>> indexCache;
+    // Renewed whenever indexCache is emptied; numbers are never given out twice in a process,
+    // so no other attachment can show the same one.
+    unsigned catalogVersion = NewCatalogVersion();
+    void ForgetCatalog() {
+        indexCache.clear();
+        catalogVersion = NewCatalogVersion();
+    }
+    static unsigned NewCatalogVersion() {
+        static std::atomic<unsigned> last{0};
+        return ++last;
+    }
     // Prepared statements no command uses any more, oldest first, found again by their text:
     // a text run again (the same UPDATE for every row) skips the server's prepare.
     static constexpr std::size_t kStatementCacheSize = 32;

@@ -129,6 +129,8 @@ enum SQLConnectionOption : std::uint16_t {
     kConnObjectName = 29,          // get: text buffer, object name as the server stores it
     kConnCustomInfo = 31,          // text (accepted, no effect)
     kConnTimeout = 32,             // number (seconds; accepted, no effect)
+    kConnCatalogVersion = 33,      // get: number, changes whenever what was learned of the
+                                   // catalog may be stale (a catalog change ran, a reconnect)
 };
 
 // ISQLCommand option ids.

@@ -675,6 +675,20 @@ void TCustomSQLDataSet::LoadIndexDefs() {
         connection_->RaiseDriverError(65535, TErrorSource::eSourceMetaData);
 
     std::string tableName = FindTableName(commandText_);
+    std::int32_t catalogVersion = -1;
+    std::int32_t versionLength = 0;
+    if (driverConnection->GetOption(kConnCatalogVersion, &catalogVersion, sizeof catalogVersion, &versionLength) !=
+        kSQLSuccess)
+        catalogVersion = -1;
+    std::string fieldNames = DatasetFieldNames();
+    if (catalogVersion >= 0 && indexMemo_.Connection == driverConnection &&
+        indexMemo_.CatalogVersion == catalogVersion && indexMemo_.Table == tableName &&
+        indexMemo_.Schema == schemaName_ && indexMemo_.FieldNames == fieldNames) {
+        indexDefs_ = indexMemo_.Defs;
+        indexDefsLoaded_ = true;
+        return;
+    }
+    const std::string memoTable = tableName;
     SQLResult code = driverConnection->SetOption(kConnQualifiedName, reinterpret_cast<std::intptr_t>(tableName.c_str()));
     if (code != kSQLSuccess) SQLError(code, TErrorSource::eSourceNone);
     auto readOption = [&](std::uint16_t option) {
@@ -764,6 +778,19 @@ void TCustomSQLDataSet::LoadIndexDefs() {
         indexDefs_.push_back(def);
     }
     indexDefsLoaded_ = true;
+    if (catalogVersion >= 0)
+        indexMemo_ = {driverConnection, catalogVersion, memoTable, schemaName_, std::move(fieldNames), indexDefs_};
+}
+
+// The names the indexes are checked against (IsDatasetField), one string.
+std::string TCustomSQLDataSet::DatasetFieldNames() const {
+    std::string names;
+    if (FieldTotal() > 0) {
+        for (int i = 0; i < FieldTotal(); ++i) (names += FieldAt(i).FieldName()) += ';';
+    } else {
+        for (int i = 0; i < FieldDefs().Count(); ++i) (names += FieldDefs()[i].Name) += ';';
+    }
+    return names;
 }
 
 std::string TCustomSQLDataSet::PSGetKeyFields() {

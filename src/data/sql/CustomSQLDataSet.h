@@ -196,6 +196,18 @@ private:
     bool fieldDefsValid_ = false;
     std::vector<TIndexDef> indexDefs_;
     bool indexDefsLoaded_ = false;
+    // The indexes last read from the catalog, kept past the release of the statement: a new
+    // text on the same table over the same fields, the catalog unchanged since, has the same.
+    struct TIndexDefsMemo {
+        sqlfb::ISQLConnection* Connection = nullptr;
+        std::int32_t CatalogVersion = -1;
+        std::string Table;
+        std::string Schema;
+        std::string FieldNames;
+        std::vector<TIndexDef> Defs;
+    };
+    TIndexDefsMemo indexMemo_;
+    std::string DatasetFieldNames() const;
 
     mutable std::vector<std::uint8_t> blobBuffer_;
     mutable std::vector<std::uint8_t> scratch_;

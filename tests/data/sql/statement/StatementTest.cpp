@@ -394,6 +394,37 @@ TEST_F(SQLStatementTest, IndexDefinitionsAndKeyFields) {
     EXPECT_FALSE(query->FieldNamed("ID").ProviderFlags().Contains(pfInKey));
 }
 
+TEST_F(SQLStatementTest, KeyFieldsFollowCatalogChangesAcrossTexts) {
+    connection_->ExecuteStatement("CREATE TABLE LOOSE_T (K VARCHAR(10) NOT NULL, V INTEGER)", nullptr);
+    auto ds = DataSet("SELECT * FROM LOOSE_T where K = 'a'");
+    ds->Open();
+    EXPECT_EQ(ds->PSGetKeyFields(), "");
+    ds->Close();
+
+    connection_->ExecuteStatement("CREATE UNIQUE INDEX UX_LOOSE_K ON LOOSE_T (K)", nullptr);
+    ds->SetCommandText("SELECT * FROM LOOSE_T where K = 'b'");
+    ds->Open();
+    EXPECT_EQ(ds->PSGetKeyFields(), "K");
+    EXPECT_TRUE(ds->FieldNamed("K").ProviderFlags().Contains(pfInKey));
+    ds->Close();
+
+    // Another table, then other fields of the same table: each text gets its own indexes.
+    ds->SetCommandText("SELECT * FROM OWNER_T where ID = 1");
+    ds->Open();
+    EXPECT_EQ(ds->PSGetKeyFields(), "ID");
+    ds->Close();
+    ds->SetCommandText("SELECT V FROM LOOSE_T where K = 'c'");
+    ds->Open();
+    EXPECT_EQ(ds->PSGetKeyFields(), "");
+    ds->Close();
+
+    ds->SetCommandText("SELECT * FROM OWNER_T where ID = 2");  // lets go of LOOSE_T for the drop
+    connection_->ExecuteStatement("DROP INDEX UX_LOOSE_K", nullptr);
+    ds->SetCommandText("SELECT * FROM LOOSE_T where K = 'd'");
+    ds->Open();
+    EXPECT_EQ(ds->PSGetKeyFields(), "");
+}
+
 TEST_F(SQLStatementTest, JoinReadsNoIndexMetadata) {
     for (const char* text : {"SELECT * FROM ALLTYPES a inner join OWNER_T o on o.ID = a.ID",
                              "SELECT a.ID FROM ALLTYPES a, OWNER_T o where o.ID = a.ID"}) {
