@@ -17,7 +17,9 @@ namespace {
 // decimal exponent of the first digit.
 void SignificantDigits(double value, std::string& digits, int& exponent) {
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer - 1, std::fabs(value),
+                                       std::chars_format::scientific, 14);
+    *written.ptr = '\0';
     digits.clear();
     const char* p = buffer;
     for (; *p && *p != 'e'; ++p)

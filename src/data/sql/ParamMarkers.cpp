@@ -71,6 +71,8 @@ std::string ReplaceParamMarkers(std::string_view text, std::string_view quoteCha
         return c == ' ' || c == ')' || c == ',' || c == '\r' || c == '\n';
     };
 
+    if (text.find(':') == std::string_view::npos) return std::string(text);  // no marker at all
+
     // Each marker is replaced where it stands; replacing the first equal text elsewhere would
     // rewrite a quoted value that happens to hold the same ":name".
     std::string out;
