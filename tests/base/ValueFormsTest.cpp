@@ -27,6 +27,10 @@ TEST(Bcd, TextRoundTrips) {
     for (const char* bad : {"", "-", ".", "1.2.3", "1e5", " 1", "12x", "1,5"})
         EXPECT_FALSE(BcdFromString(bad)) << bad;
     EXPECT_FALSE(BcdFromString(std::string(65, '9')));
+    const std::string widest = "-" + std::string(60, '9') + "." + std::string(4, '1');
+    EXPECT_EQ(BcdToString(*BcdFromString(widest)), widest);
+    const std::string finest = "0." + std::string(62, '0') + "1";  // 63 places, the most there are
+    EXPECT_EQ(BcdToString(*BcdFromString(finest)), finest);
 }
 
 TEST(Bcd, NormalizeRoundsAndRefusesOverflow) {
@@ -36,6 +40,11 @@ TEST(Bcd, NormalizeRoundsAndRefusesOverflow) {
     EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("5"), 18, 4)), "5.0000");
     EXPECT_FALSE(BcdNormalize(*BcdFromString("9.995"), 3, 2));
     EXPECT_EQ(BcdNormalize(*BcdFromString("1.5"), 18, 4)->Precision, 18);
+    // A carry through every digit of the widest record, and rounding away from zero below it.
+    EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString(std::string(63, '9') + ".5"), 64, 0)), "1" + std::string(63, '0'));
+    EXPECT_FALSE(BcdNormalize(*BcdFromString(std::string(63, '9') + ".5"), 63, 0));
+    EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("-0.00005"), 32, 4)), "-0.0001");
+    EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("-0.00004"), 32, 4)), "0.0000");
 }
 
 }  // namespace
