@@ -1,5 +1,6 @@
 #include "base/ValueForms.h"
 
+#include <charconv>
 #include <cstring>
 
 namespace tarnwick {
@@ -85,6 +86,29 @@ std::optional<TBcd> BcdFromString(std::string_view text) {
     digits.Append(fracPart);
     if (count == 0) digits.Push('0');
     return BcdFromDigits(digits.View(), static_cast<int>(fracPart.size()), negative);
+}
+
+TBcd BcdFromCurrency(std::int64_t units) {
+    const bool negative = units < 0;
+    const std::uint64_t magnitude =
+        negative ? std::uint64_t{0} - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
+    DigitText digits;
+    char whole[24];
+    const auto written = std::to_chars(whole, whole + sizeof whole, magnitude / 10000);
+    if (magnitude / 10000 != 0) digits.Append(std::string_view(whole, static_cast<std::size_t>(written.ptr - whole)));
+    std::uint64_t fraction = magnitude % 10000;
+    int places = 4;
+    while (places > 0 && fraction % 10 == 0) {
+        fraction /= 10;
+        --places;
+    }
+    for (int p = places - 1; p >= 0; --p) {
+        std::uint64_t d = fraction;
+        for (int k = 0; k < p; ++k) d /= 10;
+        digits.Push(static_cast<char>('0' + d % 10));
+    }
+    if (digits.Size() == 0) digits.Push('0');
+    return BcdFromDigits(digits.View(), places, negative);
 }
 
 std::string BcdToString(const TBcd& bcd) {

@@ -52,6 +52,9 @@ bool operator==(const TBcd& a, const TBcd& b);
 std::optional<TBcd> BcdFromString(std::string_view text);
 // The plain decimal text of a BCD record: "-1234.50", "0", "0.05". Negative zero prints as "0".
 std::string BcdToString(const TBcd& bcd);
+// A currency amount (units of 1/10000) as BcdFromString reads its plain text: the integer digits
+// without leading zeros, the decimals without trailing zeros.
+TBcd BcdFromCurrency(std::int64_t units);
 // The same value with exactly `places` decimal places in at most `precision` digits, rounding half
 // away from zero where places are dropped; nothing when the integer part does not fit.
 std::optional<TBcd> BcdNormalize(const TBcd& bcd, int precision, int places);

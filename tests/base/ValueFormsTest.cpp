@@ -33,6 +33,17 @@ TEST(Bcd, TextRoundTrips) {
     EXPECT_EQ(BcdToString(*BcdFromString(finest)), finest);
 }
 
+TEST(Bcd, CurrencyAmountsReadAsTheirText) {
+    struct Case { std::int64_t units; const char* text; };
+    for (const Case& c : {Case{0, "0"}, Case{10000, "1"}, Case{15000, "1.5"}, Case{-5, "-0.0005"},
+                          Case{123456789, "12345.6789"}, Case{-120000, "-12"}, Case{100, "0.01"},
+                          Case{INT64_MAX, "922337203685477.5807"}, Case{INT64_MIN, "-922337203685477.5808"}}) {
+        const TBcd expected = *BcdFromString(c.text);
+        EXPECT_TRUE(BcdFromCurrency(c.units) == expected) << c.text;
+        EXPECT_EQ(BcdToString(BcdFromCurrency(c.units)), BcdToString(expected)) << c.text;
+    }
+}
+
 TEST(Bcd, NormalizeRoundsAndRefusesOverflow) {
     EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("2.345"), 18, 2)), "2.35");
     EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("-2.344"), 18, 2)), "-2.34");

@@ -289,8 +289,7 @@ std::string TBCDField::GetAsString() const {
 
 void TBCDField::SetAsVariant(const TVariant& value) {
     const std::int64_t units = VarToCurrency(value);
-    const auto exact = BcdFromString(locale::CurrencyToText(units));
-    const auto stored = exact ? BcdNormalize(*exact, 32, Size()) : std::nullopt;
+    const auto stored = BcdNormalize(BcdFromCurrency(units), 32, Size());
     if (!stored) RaiseInvalidValue();
     SetData(&*stored);
 }

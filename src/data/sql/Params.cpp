@@ -20,17 +20,6 @@ TTimeStamp SplitDateTime(TDateTime dt) {
     return *stamp;
 }
 
-// The plain decimal text of a currency amount (units of 1/10 000), trailing zeros dropped.
-std::string CurrencyText(std::int64_t units) {
-    const bool negative = units < 0;
-    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
-    std::string text = std::to_string(magnitude / 10000);
-    std::string frac = std::to_string(10000 + magnitude % 10000).substr(1);
-    while (!frac.empty() && frac.back() == '0') frac.pop_back();
-    if (!frac.empty()) text += "." + frac;
-    return negative ? "-" + text : text;
-}
-
 TBcd BcdOfText(const std::string& text, const TParam& param) {
     const auto bcd = BcdFromString(text);
     if (!bcd) throw EDatabaseError(Format("%s is not a valid BCD value", text.c_str()));
@@ -42,7 +31,7 @@ TBcd BcdOfText(const std::string& text, const TParam& param) {
 TBcd ParamBcd(const TParam& param) {
     const TVariant& v = param.Value();
     if (v.VarType() == varFMTBcd) return v.Bcd();
-    if (v.VarType() == varCurrency) return BcdOfText(CurrencyText(v.CurrencyUnits()), param);
+    if (v.VarType() == varCurrency) return BcdFromCurrency(v.CurrencyUnits());
     if (v.VarType() == varString) return BcdOfText(v.Text(), param);
     return BcdOfText(VarToText(v), param);
 }
@@ -208,7 +197,7 @@ void FillValue(const TParam& param, TParamDriverValue& out) {
         }
         case ftBCD: {
             // The value as a currency amount, 32 digits with 4 places.
-            const auto bcd = BcdNormalize(*BcdFromString(CurrencyText(VarToCurrency(v))), 32, 4);
+            const auto bcd = BcdNormalize(BcdFromCurrency(VarToCurrency(v)), 32, 4);
             PutValue(buffer, *bcd);
             break;
         }
