@@ -819,8 +819,16 @@ std::optional<TIndexDef> TCustomSQLDataSet::PSGetDefaultOrder() {
     fieldNames.reserve(static_cast<std::size_t>(FieldTotal()));
     defNames.reserve(static_cast<std::size_t>(FieldDefs().Count()));
     for (int i = 0; i < FieldTotal(); ++i) fieldNames.push_back(FieldAt(i).FieldName());
-    for (int i = 0; i < FieldDefs().Count(); ++i) defNames.push_back(FieldDefs()[i].Name);
-    if (const auto order = OrderByIndex(commandText_, fieldNames, defNames)) {
+    // Most texts have no ORDER BY at all; only one holding the word is scanned for it.
+    const auto holdsOrder = [](std::string_view text) {
+        for (std::size_t i = 0; i + 5 <= text.size(); ++i)
+            if ((text[i] | 0x20) == 'o' && SameTextAscii(text.substr(i, 5), "ORDER")) return true;
+        return false;
+    };
+    const bool ordered = holdsOrder(commandText_);
+    if (ordered)
+        for (int i = 0; i < FieldDefs().Count(); ++i) defNames.push_back(FieldDefs()[i].Name);
+    if (const auto order = ordered ? OrderByIndex(commandText_, fieldNames, defNames) : std::nullopt) {
         TIndexDef def;
         def.Fields = order->Fields;
         if (!order->DescFields.empty()) def.Options.Include(ixDescending);

@@ -426,6 +426,19 @@ TEST_F(CommandDataSetTest, PacketCarriesFieldsKeysAndOrder) {
     EXPECT_EQ(param(0, "DEFAULT_ORDER"), "2");
     EXPECT_NE(param(0, "LCID"), "(absent)");
     EXPECT_EQ(param(0, "DISABLE_EDITS"), "(absent)");
+
+    // Without ORDER BY the primary key gives the order; the clause is found in any letter case.
+    for (const auto& [text, order] : {std::pair{"SELECT * FROM PRODUCT", "1"},
+                                      std::pair{"SELECT * FROM PRODUCT order by PROD_NAME", "2"}}) {
+        const std::vector<std::uint8_t> again =
+            provider_->GetRecords(-1, recsOut, kGetRecordsMetaData, text, params, ownerData);
+        std::unique_ptr<dsengine::IDSBase> read;
+        ASSERT_EQ(dsengine::CreateDSBase(read), 0u);
+        ASSERT_EQ(read->AppendData(again.data(), again.size(), true), 0u);
+        std::string value;
+        EXPECT_EQ(read->GetOptParameter(0, "DEFAULT_ORDER", value), 0u) << text;
+        EXPECT_EQ(value, order) << text;
+    }
 }
 
 // The provider's answer to a refused row: one error row with the six error columns and the row's
