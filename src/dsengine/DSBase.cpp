@@ -217,6 +217,24 @@ public:
         return DBERR_NONE;
     }
 
+    DBResult SameShape(IDSBase* other, bool& same) override {
+        same = false;
+        const auto* base = dynamic_cast<const DSBase*>(other);
+        if (base == nullptr) return table_->error.Fail(DBERR_INVALIDPARAM, "The other dataset is of another kind");
+        const Table& a = *table_;
+        const Table& b = *base->table_;
+        if (a.isDelta != b.isDelta || a.Params() != b.Params() || a.Fields().size() != b.Fields().size()) return DBERR_NONE;
+        for (std::size_t i = 0; i < a.Fields().size(); ++i) {
+            const FieldInfo& x = a.Fields()[i];
+            const FieldInfo& y = b.Fields()[i];
+            if (x.name != y.name || x.params != y.params ||
+                std::memcmp(&x.desc.iFldType, &y.desc.iFldType, sizeof(DSFLDDesc) - offsetof(DSFLDDesc, iFldType)) != 0)
+                return DBERR_NONE;
+        }
+        same = true;
+        return DBERR_NONE;
+    }
+
     DBResult ReleaseBlobs() override { return DBERR_NONE; }
 
     DBResult GetErrorString(DBResult status, std::string& text) override {

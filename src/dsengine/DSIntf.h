@@ -79,6 +79,10 @@ public:
 
     // Removes every record and the change log; the fields stay.
     virtual DBResult Reset() = 0;
+    // Whether `other` has the same fields (names, descriptors, parameters), the same dataset
+    // parameters and is of the same kind (delta or not): what was made for the fields of one
+    // then fits the other.
+    virtual DBResult SameShape(IDSBase* other, bool& same) = 0;
     // Blob contents live in the base's storage until Reset or the base's end, so that record
     // buffers handed out stay readable; there is nothing to release one by one: answers 0.
     virtual DBResult ReleaseBlobs() = 0;

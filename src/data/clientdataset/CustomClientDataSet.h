@@ -95,6 +95,12 @@ protected:
     virtual bool KeepsDataOnClose() const { return true; }
     // Re-reads the cursor's current record into the record window.
     void FetchCurrentRecord();
+    // Puts the records of `packet` in place of those of the open dataset and moves to the first,
+    // keeping the field objects, when the packet has exactly the fields, parameters and kind of
+    // the open data (the fields' origins and provider flags are set from the packet again).
+    // Answers false, leaving the dataset as it was, when it has not, or while the dataset is
+    // being edited or filtered.
+    bool ReplaceRecords(const std::vector<std::uint8_t>& packet);
     void SetProviderEnd(bool v) { providerEnd_ = v; }
 
 private:

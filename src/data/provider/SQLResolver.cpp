@@ -78,6 +78,11 @@ EUpdateError WrapUpdateError(std::exception_ptr failure, const EUpdateError* pre
 // Packet datasets and the update tree
 
 void TPacketDataSet::LoadPacket(std::vector<std::uint8_t> packet) {
+    // The deltas of one provider mostly have the fields of the one before: the fields stay.
+    if (ReplaceRecords(packet)) {
+        CheckEngine(DSBase()->SetProp(basepropLOGCHANGES, 0));
+        return;
+    }
     Close();
     SetRetainedPacket(std::move(packet));
     Open();
@@ -145,6 +150,15 @@ std::vector<std::uint8_t> TUpdateTree::ErrorPacket() {
 void TUpdateTree::Clear() {
     errorCursor_.reset();
     errorBase_.reset();
+    // The rows go; the fields stay for the next delta, which mostly has the same ones.
+    if (delta_->Active() && delta_->State() == dsBrowse && delta_->FilterHandle() == 0) {
+        try {
+            delta_->ClearRecords();
+            return;
+        } catch (const std::exception&) {
+            // Closed below instead.
+        }
+    }
     delta_->Close();
 }
 

@@ -149,7 +149,7 @@ public:
     dsengine::IDSBase& ErrorBase();
     dsengine::IDSCursor& ErrorCursor() { return *errorCursor_; }
     std::vector<std::uint8_t> ErrorPacket();
-    // Releases the delta and the error packet.
+    // Releases the delta's rows and the error packet.
     void Clear();
 
 private:

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace tarnwick::provider {
 namespace {
 
@@ -225,6 +227,79 @@ TEST(AppServerFailureTest, MessagesAreTrimmed) {
         EXPECT_EQ(static_cast<std::uint32_t>(e.ErrorCode()), 0x8000FFFFu);
     }
     EXPECT_NO_THROW(OleCheck(0, "fine"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The delta dataset keeps its fields from one packet to the next when the packets have the same
+// fields, and builds them anew when they have not.
+
+struct TRow {
+    std::int32_t Id;
+    const char* Name;
+};
+
+std::vector<std::uint8_t> MakePacket(const char* nameField, const std::vector<TRow>& rows, const char* origin = nullptr) {
+    std::unique_ptr<dsengine::IDSWriter> writer;
+    EXPECT_EQ(dsengine::CreateDSWriter(writer), 0u);
+    dsengine::DSFLDDesc id{};
+    std::snprintf(id.szName, sizeof id.szName, "ID");
+    id.iFldType = dsengine::fldINT32;
+    dsengine::DSFLDDesc name{};
+    std::snprintf(name.szName, sizeof name.szName, "%s", nameField);
+    name.iFldType = dsengine::fldZSTRING;
+    name.iUnits1 = 10;
+    EXPECT_EQ(writer->AddField(id), 0u);
+    EXPECT_EQ(writer->AddField(name), 0u);
+    EXPECT_EQ(writer->AddOptParameter(1, "PROVFLAGS", "7"), 0u);
+    if (origin != nullptr) {
+        EXPECT_EQ(writer->AddOptParameter(2, "ORIGIN", origin), 0u);
+    }
+    for (const TRow& row : rows) {
+        EXPECT_EQ(writer->InitRow(), 0u);
+        EXPECT_EQ(writer->PutField(1, &row.Id), 0u);
+        EXPECT_EQ(writer->PutField(2, row.Name), 0u);
+        EXPECT_EQ(writer->PostRow(), 0u);
+    }
+    std::vector<std::uint8_t> packet;
+    EXPECT_EQ(writer->GetPacket(packet), 0u);
+    return packet;
+}
+
+TEST(PacketDataSet, FieldsStayForPacketsOfTheSameShape) {
+    TPacketDataSet rows;
+    rows.LoadPacket(MakePacket("NAME", {{1, "one"}, {2, "two"}}, "T.NAME"));
+    ASSERT_EQ(rows.RecordTotal(), 2);
+    TField* name = &rows.FieldNamed("NAME");
+    EXPECT_EQ(name->Origin(), "T.NAME");
+    // What a resolver does to the fields is undone by the next packet.
+    name->SetOrigin("NAME");
+    rows.FieldNamed("ID").SetProviderFlags(TProviderFlags{pfHidden});
+    name->SetProviderFlags(TProviderFlags{pfInKey});
+    name->SetDisplayLabel("kept");  // shows the field object itself stayed
+
+    rows.LoadPacket(MakePacket("NAME", {{3, "three"}}, "T.NAME"));
+    EXPECT_EQ(rows.FieldNamed("NAME").DisplayLabel(), "kept");
+    ASSERT_EQ(rows.RecordTotal(), 1);
+    EXPECT_EQ(rows.FieldNamed("ID").VariantValue(), TVariant(std::int32_t{3}));
+    EXPECT_EQ(name->StringValue(), "three");
+    EXPECT_EQ(name->Origin(), "T.NAME");
+    EXPECT_TRUE(name->ProviderFlags() == kDefaultProviderFlags);
+    EXPECT_EQ(rows.FieldNamed("ID").ProviderFlags().Bits(), 7u);
+
+    // Another field name, or the same fields with other parameters: the fields are made anew.
+    rows.LoadPacket(MakePacket("LABEL", {{4, "four"}}));
+    ASSERT_EQ(rows.FindFieldNamed("NAME"), nullptr);
+    EXPECT_EQ(rows.FieldNamed("LABEL").StringValue(), "four");
+    rows.FieldNamed("LABEL").SetDisplayLabel("old");
+    rows.LoadPacket(MakePacket("LABEL", {{5, "five"}}, "T.LABEL"));
+    EXPECT_EQ(rows.FieldNamed("LABEL").DisplayLabel(), "");
+    EXPECT_EQ(rows.FieldNamed("LABEL").Origin(), "T.LABEL");
+    EXPECT_EQ(rows.FieldNamed("LABEL").StringValue(), "five");
+
+    // An empty packet of the same shape leaves no row behind.
+    rows.LoadPacket(MakePacket("LABEL", {}, "T.LABEL"));
+    EXPECT_EQ(rows.RecordTotal(), 0);
+    EXPECT_TRUE(rows.AtEnd());
 }
 
 }  // namespace
