@@ -871,6 +871,7 @@ public:
         if (!att.Attached()) return Fail(kSQLInvalidHandle, "The connection is closed");
         if (sql == nullptr) return Fail(kSQLInvalidParameter, "No statement text");
         params_.clear();
+        params_.reserve(paramCount);
         literals_.clear();
         rowsAffected_ = 0;
         ReleaseStatement();
