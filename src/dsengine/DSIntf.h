@@ -173,6 +173,8 @@ public:
     virtual DBResult GetPacket(std::vector<std::uint8_t>& packet) = 0;
     // Forgets fields, parameters and rows.
     virtual DBResult Reset() = 0;
+    // Removes the rows only: the next packet has the same fields and parameters.
+    virtual DBResult ResetRows() = 0;
     virtual DBResult GetErrorString(DBResult status, std::string& text) = 0;
 };
 

@@ -106,6 +106,12 @@ public:
         return DBERR_NONE;
     }
 
+    DBResult ResetRows() override {
+        table_.Reset();
+        rowOpen_ = false;
+        return DBERR_NONE;
+    }
+
     DBResult GetErrorString(DBResult status, std::string& text) override {
         text = ErrorText(table_.error, status);
         return DBERR_NONE;

@@ -2,6 +2,7 @@
 
 #include "base/DatabaseError.h"
 #include "base/Text.h"
+#include "data/sql/SQLScanner.h"
 
 #include <cstring>
 
@@ -142,14 +143,69 @@ void TDataPacketWriter::Check(DBResult status) {
     throw EDBClient(text, static_cast<std::int32_t>(status));
 }
 
-void TDataPacketWriter::Reset() { writer_->Reset(); }
+void TDataPacketWriter::Reset() {
+    // Descriptions kept for the next packet stay: it compares its inputs with theirs anyway.
+    if (headerKept_) writer_->ResetRows();
+    else writer_->Reset();
+}
+
+bool TDataPacketWriter::ReadHeaderInputs(sql::TCustomSQLDataSet& dataSet, TProviderOptions options,
+                                         THeaderInputs& inputs) {
+    if (sql::MayHoldOrderBy(dataSet.CommandText())) return false;
+    inputs.Fields.resize(static_cast<std::size_t>(dataSet.FieldTotal()));
+    for (int i = 0; i < dataSet.FieldTotal(); ++i) {
+        const TField& field = dataSet.FieldAt(i);
+        THeaderInputs::TFieldInputs& f = inputs.Fields[static_cast<std::size_t>(i)];
+        f.Name = field.FieldName();
+        f.Desc = FieldDescriptor(field);
+        f.Kind = field.FieldKind();
+        f.Flags = field.ProviderFlags().Bits();
+        f.Origin = field.Origin();
+    }
+    inputs.Options = options.Bits();
+    inputs.CommandType = static_cast<int>(dataSet.CommandType());
+    inputs.LocaleCode = dataSet.PSGetLocaleCode();
+    inputs.Indexes = dataSet.IndexDefs();
+    return true;
+}
+
+bool TDataPacketWriter::SameInputs(const THeaderInputs& a, const THeaderInputs& b) {
+    if (a.Options != b.Options || a.CommandType != b.CommandType || a.LocaleCode != b.LocaleCode ||
+        a.Fields.size() != b.Fields.size() || a.Indexes.size() != b.Indexes.size())
+        return false;
+    for (std::size_t i = 0; i < a.Fields.size(); ++i) {
+        const auto& x = a.Fields[i];
+        const auto& y = b.Fields[i];
+        if (x.Name != y.Name || x.Kind != y.Kind || x.Flags != y.Flags || x.Origin != y.Origin ||
+            std::memcmp(&x.Desc, &y.Desc, sizeof x.Desc) != 0)
+            return false;
+    }
+    for (std::size_t i = 0; i < a.Indexes.size(); ++i) {
+        const sql::TIndexDef& x = a.Indexes[i];
+        const sql::TIndexDef& y = b.Indexes[i];
+        if (x.Name != y.Name || x.Fields != y.Fields || x.Options.Bits() != y.Options.Bits()) return false;
+    }
+    return true;
+}
 
 std::vector<std::uint8_t> TDataPacketWriter::WritePacket(sql::TCustomSQLDataSet& dataSet,
                                                          TProviderOptions options, int count, int& recsOut) {
-    writer_->Reset();
-    Check(writer_->SetProp(basepropXMLMODE, xmlmodeBINARY));
-    WriteFields(dataSet);
-    WriteDataSetAttributes(dataSet, options);
+    // Packet after packet of the same statement shape (a keyed select per record) describes the
+    // same fields with the same attributes: those are made once and kept in the writer.
+    const bool comparable = ReadHeaderInputs(dataSet, options, next_);
+    if (comparable && headerKept_ && SameInputs(next_, written_)) {
+        Check(writer_->ResetRows());
+    } else {
+        headerKept_ = false;
+        writer_->Reset();
+        Check(writer_->SetProp(basepropXMLMODE, xmlmodeBINARY));
+        WriteFields(dataSet);
+        WriteDataSetAttributes(dataSet, options);
+        if (comparable) {
+            std::swap(written_, next_);
+            headerKept_ = true;
+        }
+    }
     recsOut = 0;
     while (count != 0 && !dataSet.AtEnd()) {
         WriteRow(dataSet);
@@ -159,7 +215,7 @@ std::vector<std::uint8_t> TDataPacketWriter::WritePacket(sql::TCustomSQLDataSet&
     }
     std::vector<std::uint8_t> packet;
     Check(writer_->GetPacket(packet));
-    writer_->Reset();
+    Check(writer_->ResetRows());
     return packet;
 }
 

@@ -26,10 +26,31 @@ public:
     // last row written.
     std::vector<std::uint8_t> WritePacket(sql::TCustomSQLDataSet& dataSet, TProviderOptions options,
                                           int count, int& recsOut);
-    // Forgets what the current packet holds.
+    // Forgets the rows of the current packet (descriptions kept for the next one stay).
     void Reset();
 
 private:
+    // What a packet's field descriptions and dataset attributes are made from. A packet whose
+    // inputs equal those of the packet before gets the descriptions the writer still holds.
+    struct THeaderInputs {
+        struct TFieldInputs {
+            std::string Name;
+            dsengine::DSFLDDesc Desc;
+            TFieldKind Kind;
+            std::uint32_t Flags;
+            std::string Origin;
+        };
+        std::vector<TFieldInputs> Fields;
+        std::uint32_t Options = 0;
+        int CommandType = 0;
+        std::uint32_t LocaleCode = 0;
+        std::vector<sql::TIndexDef> Indexes;
+    };
+    // Fills `inputs`; false when the text may order its rows (ORDER BY), whose attributes are
+    // then always made anew.
+    static bool ReadHeaderInputs(sql::TCustomSQLDataSet& dataSet, TProviderOptions options, THeaderInputs& inputs);
+    static bool SameInputs(const THeaderInputs& a, const THeaderInputs& b);
+
     void Check(dsengine::DBResult status);
     void WriteFields(sql::TCustomSQLDataSet& dataSet);
     void WriteDataSetAttributes(sql::TCustomSQLDataSet& dataSet, TProviderOptions options);
@@ -38,6 +59,9 @@ private:
     std::unique_ptr<dsengine::IDSWriter> writer_;
     std::vector<std::uint8_t> buffer_;
     std::string blob_;
+    THeaderInputs written_;   // the inputs of the descriptions the writer holds
+    THeaderInputs next_;
+    bool headerKept_ = false;  // the writer holds descriptions made from written_
 };
 
 }  // namespace tarnwick::provider

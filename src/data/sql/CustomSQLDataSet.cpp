@@ -820,12 +820,7 @@ std::optional<TIndexDef> TCustomSQLDataSet::PSGetDefaultOrder() {
     defNames.reserve(static_cast<std::size_t>(FieldDefs().Count()));
     for (int i = 0; i < FieldTotal(); ++i) fieldNames.push_back(FieldAt(i).FieldName());
     // Most texts have no ORDER BY at all; only one holding the word is scanned for it.
-    const auto holdsOrder = [](std::string_view text) {
-        for (std::size_t i = 0; i + 5 <= text.size(); ++i)
-            if ((text[i] | 0x20) == 'o' && SameTextAscii(text.substr(i, 5), "ORDER")) return true;
-        return false;
-    };
-    const bool ordered = holdsOrder(commandText_);
+    const bool ordered = MayHoldOrderBy(commandText_);
     if (ordered)
         for (int i = 0; i < FieldDefs().Count(); ++i) defNames.push_back(FieldDefs()[i].Name);
     if (const auto order = ordered ? OrderByIndex(commandText_, fieldNames, defNames) : std::nullopt) {

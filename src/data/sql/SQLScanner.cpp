@@ -193,6 +193,12 @@ bool ReadTableAfterFrom(std::string_view text, std::size_t& pos, std::string& na
 
 }  // namespace
 
+bool MayHoldOrderBy(std::string_view text) {
+    for (std::size_t i = 0; i + 5 <= text.size(); ++i)
+        if ((text[i] | 0x20) == 'o' && SameTextAscii(text.substr(i, 5), "ORDER")) return true;
+    return false;
+}
+
 std::string FindTableName(std::string_view text) {
     std::size_t pos = 0;
     std::string name;

@@ -49,6 +49,9 @@ bool IsClauseKeyword(TSQLToken token);
 // past it. `section` is the current clause section (stUnknown before any keyword).
 TSQLToken ScanToken(std::string_view text, std::size_t& pos, std::string& token, TSQLToken section);
 
+// False when the text cannot hold an ORDER BY clause (the word is nowhere in it, in any case).
+bool MayHoldOrderBy(std::string_view text);
+
 // The first table name after FROM, as written, or empty.
 std::string FindTableName(std::string_view text);
 

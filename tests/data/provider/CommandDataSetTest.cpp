@@ -441,6 +441,53 @@ TEST_F(CommandDataSetTest, PacketCarriesFieldsKeysAndOrder) {
     }
 }
 
+// Packet after packet of one statement shape: each packet carries its own rows, and a changed
+// option or another table changes what the packets describe.
+TEST_F(CommandDataSetTest, RepeatedPacketsFollowOptionsAndTables) {
+    Build();
+    struct TRead {
+        std::vector<dsengine::DSFLDDesc> descs;
+        std::unique_ptr<dsengine::IDSBase> base;
+        std::string Param(std::uint32_t field, const char* name) const {
+            std::string value;
+            return base->GetOptParameter(field, name, value) == 0 ? value : std::string("(absent)");
+        }
+    };
+    const auto read = [&](const std::string& text, int expectedRows) {
+        int recsOut = 0;
+        TParamPacket params = TParamPacket::MakeNull();
+        TVariant ownerData;
+        const std::vector<std::uint8_t> packet =
+            provider_->GetRecords(-1, recsOut, kGetRecordsMetaData, text, params, ownerData);
+        EXPECT_EQ(recsOut, expectedRows) << text;
+        TRead r;
+        EXPECT_EQ(dsengine::CreateDSBase(r.base), 0u);
+        EXPECT_EQ(r.base->AppendData(packet.data(), packet.size(), true), 0u) << text;
+        EXPECT_EQ(r.base->GetFieldDescs(r.descs), 0u);
+        return r;
+    };
+    for (const char* key : {"P1", "P2", "P9"}) {
+        const TRead r = read(std::string("SELECT * FROM PRODUCT where PROD_ID = '") + key + "'", key[1] == '9' ? 0 : 1);
+        ASSERT_EQ(r.descs.size(), 9u) << key;
+        EXPECT_EQ(r.Param(0, "PRIMARY_KEY"), "1") << key;
+        EXPECT_EQ(r.Param(1, "PROVFLAGS"), "7") << key;
+        EXPECT_EQ(r.Param(0, "READONLY"), "(absent)") << key;
+    }
+    provider_->SetOptions({provider::poAllowCommandText, provider::poReadOnly});
+    EXPECT_EQ(read("SELECT * FROM PRODUCT where PROD_ID = 'P3'", 1).Param(0, "READONLY"), "TRUE");
+    provider_->SetOptions({provider::poAllowCommandText});
+    EXPECT_EQ(read("SELECT * FROM PRODUCT where PROD_ID = 'P2'", 1).Param(0, "READONLY"), "(absent)");
+
+    const TRead loose = read("SELECT * FROM LOOSE_ROWS where CODE = 'A'", 0);
+    ASSERT_EQ(loose.descs.size(), 2u);
+    EXPECT_EQ(std::string(loose.descs[0].szName), "CODE");
+    EXPECT_EQ(loose.Param(0, "PRIMARY_KEY"), "(absent)");
+    EXPECT_EQ(loose.Param(1, "PROVFLAGS"), "(absent)");
+    const TRead back = read("SELECT * FROM PRODUCT where PROD_ID = 'P1'", 1);
+    EXPECT_EQ(back.Param(0, "PRIMARY_KEY"), "1");
+    EXPECT_EQ(std::string(back.descs[8].szName), "NOTE");
+}
+
 // The provider's answer to a refused row: one error row with the six error columns and the row's
 // current values read back from the database where they differ from the old ones.
 TEST_F(CommandDataSetTest, ErrorPacketCarriesTheFailureAndCurrentValues) {
