@@ -155,7 +155,7 @@ public:
         }
     }
 
-    DBResult GetOptParameter(std::uint32_t fieldNo, const std::string& name, std::string& value) override {
+    DBResult GetOptParameter(std::uint32_t fieldNo, std::string_view name, std::string& value) override {
         Params* params = ParamsOf(fieldNo);
         if (!params) return DBERR_INVALIDFIELD;
         for (const auto& p : *params)

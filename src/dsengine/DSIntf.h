@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dsengine/DSTypes.h"
@@ -45,7 +46,7 @@ public:
 
     // Optional parameters as text, per field (1-based) or of the dataset (fieldNo 0). Booleans
     // read "TRUE"/"FALSE"; key lists (PRIMARY_KEY ...) blank-separated numbers.
-    virtual DBResult GetOptParameter(std::uint32_t fieldNo, const std::string& name,
+    virtual DBResult GetOptParameter(std::uint32_t fieldNo, std::string_view name,
                                      std::string& value) = 0;  // DBERR_NOTFOUND when absent
     virtual DBResult AddOptParameter(std::uint32_t fieldNo, const std::string& name,
                                      const std::string& value) = 0;

@@ -16,6 +16,7 @@ std::string TConnectionParams::Value(std::string_view name) const {
 }
 
 void TConnectionParams::SetValue(std::string_view name, std::string_view value) {
+    Changed();
     std::string line = std::string(name) + "=" + std::string(value);
     for (auto& existing : lines_) {
         if (existing.find('=') != std::string::npos && SameTextAscii(LineName(existing), name)) {

@@ -3,6 +3,8 @@
 // connections file and the drivers file) that fill it. Plain values and pure reads; the files
 // are read afresh at every call.
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,9 +16,21 @@ namespace tarnwick::sql {
 class TConnectionParams {
 public:
     const std::vector<std::string>& Lines() const { return lines_; }
-    void SetLines(std::vector<std::string> lines) { lines_ = std::move(lines); }
-    void Add(std::string line) { lines_.push_back(std::move(line)); }
-    void Clear() { lines_.clear(); }
+    void SetLines(std::vector<std::string> lines) {
+        lines_ = std::move(lines);
+        Changed();
+    }
+    void Add(std::string line) {
+        lines_.push_back(std::move(line));
+        Changed();
+    }
+    void Clear() {
+        lines_.clear();
+        Changed();
+    }
+    // Changes with every change of the lines, so values read from them can be kept till then.
+    // No two contents ever share a number (a copy shares its original's, content and all).
+    std::uint64_t Version() const { return version_; }
     int Count() const { return static_cast<int>(lines_.size()); }
     bool Empty() const { return lines_.empty(); }
 
@@ -28,7 +42,13 @@ public:
     static std::string_view LineName(std::string_view line);
 
 private:
+    void Changed() {
+        static std::atomic<std::uint64_t> last{0};
+        version_ = ++last;
+    }
+
     std::vector<std::string> lines_;
+    std::uint64_t version_ = 0;
 };
 
 // Setting names and default file names of the two configuration files.

@@ -133,7 +133,7 @@ void TCustomSQLDataSet::AllocateStatement() {
     command_.reset(made);
     if (code != kSQLSuccess) SQLError(code, command_ ? TErrorSource::eSourceCommand : TErrorSource::eSourceNone);
 
-    const int rowset = IntegerOf(connection_->ParamValue("RowsetSize")).value_or(kDefaultRowsetSize);
+    const int rowset = IntegerOf(connection_->RowsetSizeText()).value_or(kDefaultRowsetSize);
     command_->SetOption(kCommRowsetSize, rowset);
     if (transactionLevel_ > 0) command_->SetOption(kCommTransactionId, transactionLevel_);
 

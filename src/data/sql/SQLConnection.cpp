@@ -83,11 +83,21 @@ TSQLConnection::~TSQLConnection() {
     clients_.clear();
 }
 
-std::uint32_t TSQLConnection::LocaleCode() const {
-    const std::string value = Trimmed(ParamValue("LocaleCode"));
-    if (value.empty() || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return 0;
-    return static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 16));
+const TSQLConnection::TParamMemo& TSQLConnection::ParamMemo() const {
+    if (paramMemo_.Version == params_.Version()) return paramMemo_;
+    const std::string locale = Trimmed(ParamValue("LocaleCode"));
+    paramMemo_.LocaleCode =
+        locale.empty() || locale.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos
+            ? 0
+            : static_cast<std::uint32_t>(std::strtoul(locale.c_str(), nullptr, 16));
+    paramMemo_.RowsetSize = ParamValue("RowsetSize");
+    paramMemo_.Version = params_.Version();
+    return paramMemo_;
 }
+
+std::uint32_t TSQLConnection::LocaleCode() const { return ParamMemo().LocaleCode; }
+
+const std::string& TSQLConnection::RowsetSizeText() const { return ParamMemo().RowsetSize; }
 
 std::string TSQLConnection::DriverFilePath() const {
     return ConfigFilePath(kDriverRegistryFile, kDefaultDriversFile);

@@ -93,6 +93,8 @@ public:
     std::string ParamValue(std::string_view name) const { return params_.Value(name); }
     // "LocaleCode" as a hexadecimal number, 0 when absent or not a number.
     std::uint32_t LocaleCode() const;
+    // The value of "RowsetSize" as written (empty when absent).
+    const std::string& RowsetSizeText() const;
 
     // The configuration file paths: the connections file is resolved at creation, the drivers
     // file at each call.
@@ -172,6 +174,14 @@ private:
     std::string libraryName_;
     std::string vendorLib_;
     std::string getDriverFunc_;
+    // Values every statement asks for, read again once the parameters change.
+    struct TParamMemo {
+        std::uint64_t Version = ~std::uint64_t{0};
+        std::uint32_t LocaleCode = 0;
+        std::string RowsetSize;
+    };
+    mutable TParamMemo paramMemo_;
+    const TParamMemo& ParamMemo() const;
     bool loadParamsOnConnect_ = false;
     bool loginPrompt_ = true;
     bool keepConnection_ = true;

@@ -131,6 +131,13 @@ TEST(ConnectionFakeTest, DesignParametersBecomeTheseDriverOptions) {
     EXPECT_EQ(connection->QuoteChar(), "\"");
     EXPECT_EQ(connection->IsolationLevel(), 0);
     EXPECT_EQ(connection->LocaleCode(), 0u);
+    // Values read from the parameters follow every change of them.
+    connection->Params().SetValue("LocaleCode", "0411");
+    EXPECT_EQ(connection->LocaleCode(), 0x411u);
+    sql::TConnectionParams copy = connection->Params();
+    copy.SetValue("LocaleCode", "x");
+    connection->Params() = copy;
+    EXPECT_EQ(connection->LocaleCode(), 0u);
     Fake().setScript("");
     connection->Close();
     EXPECT_EQ(Fake().log(), std::string("SetOption 9=0\nSetOption 12=0\nDisconnect\n"));
