@@ -165,13 +165,13 @@ bool TDataPacketWriter::ReadHeaderInputs(sql::TCustomSQLDataSet& dataSet, TProvi
     inputs.Options = options.Bits();
     inputs.CommandType = static_cast<int>(dataSet.CommandType());
     inputs.LocaleCode = dataSet.PSGetLocaleCode();
-    inputs.Indexes = dataSet.IndexDefs();
     return true;
 }
 
-bool TDataPacketWriter::SameInputs(const THeaderInputs& a, const THeaderInputs& b) {
+bool TDataPacketWriter::SameInputs(const THeaderInputs& a, const THeaderInputs& b,
+                                   const std::vector<sql::TIndexDef>& indexes) {
     if (a.Options != b.Options || a.CommandType != b.CommandType || a.LocaleCode != b.LocaleCode ||
-        a.Fields.size() != b.Fields.size() || a.Indexes.size() != b.Indexes.size())
+        a.Fields.size() != b.Fields.size() || indexes.size() != b.Indexes.size())
         return false;
     for (std::size_t i = 0; i < a.Fields.size(); ++i) {
         const auto& x = a.Fields[i];
@@ -180,8 +180,8 @@ bool TDataPacketWriter::SameInputs(const THeaderInputs& a, const THeaderInputs& 
             std::memcmp(&x.Desc, &y.Desc, sizeof x.Desc) != 0)
             return false;
     }
-    for (std::size_t i = 0; i < a.Indexes.size(); ++i) {
-        const sql::TIndexDef& x = a.Indexes[i];
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+        const sql::TIndexDef& x = indexes[i];
         const sql::TIndexDef& y = b.Indexes[i];
         if (x.Name != y.Name || x.Fields != y.Fields || x.Options.Bits() != y.Options.Bits()) return false;
     }
@@ -193,7 +193,7 @@ std::vector<std::uint8_t> TDataPacketWriter::WritePacket(sql::TCustomSQLDataSet&
     // Packet after packet of the same statement shape (a keyed select per record) describes the
     // same fields with the same attributes: those are made once and kept in the writer.
     const bool comparable = ReadHeaderInputs(dataSet, options, next_);
-    if (comparable && headerKept_ && SameInputs(next_, written_)) {
+    if (comparable && headerKept_ && SameInputs(next_, written_, dataSet.IndexDefs())) {
         Check(writer_->ResetRows());
     } else {
         headerKept_ = false;
@@ -202,6 +202,7 @@ std::vector<std::uint8_t> TDataPacketWriter::WritePacket(sql::TCustomSQLDataSet&
         WriteFields(dataSet);
         WriteDataSetAttributes(dataSet, options);
         if (comparable) {
+            next_.Indexes = dataSet.IndexDefs();
             std::swap(written_, next_);
             headerKept_ = true;
         }

@@ -46,10 +46,11 @@ private:
         std::uint32_t LocaleCode = 0;
         std::vector<sql::TIndexDef> Indexes;
     };
-    // Fills `inputs`; false when the text may order its rows (ORDER BY), whose attributes are
-    // then always made anew.
+    // Fills `inputs` but for the indexes; false when the text may order its rows (ORDER BY),
+    // whose attributes are then always made anew.
     static bool ReadHeaderInputs(sql::TCustomSQLDataSet& dataSet, TProviderOptions options, THeaderInputs& inputs);
-    static bool SameInputs(const THeaderInputs& a, const THeaderInputs& b);
+    // Whether `a` with `indexes` has the inputs of `b`.
+    static bool SameInputs(const THeaderInputs& a, const THeaderInputs& b, const std::vector<sql::TIndexDef>& indexes);
 
     void Check(dsengine::DBResult status);
     void WriteFields(sql::TCustomSQLDataSet& dataSet);
