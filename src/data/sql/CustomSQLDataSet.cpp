@@ -663,7 +663,8 @@ const std::vector<TIndexDef>& TCustomSQLDataSet::IndexDefs() {
 
 void TCustomSQLDataSet::LoadIndexDefs() {
     indexDefs_.clear();
-    if (noMetadata_ || !getMetadata_ || IsMultiTableText(commandText_)) {
+    std::string tableName;
+    if (noMetadata_ || !getMetadata_ || !ReadSingleTable(commandText_, tableName)) {
         indexDefsLoaded_ = true;
         return;
     }
@@ -674,7 +675,6 @@ void TCustomSQLDataSet::LoadIndexDefs() {
     if (driverConnection == nullptr || metaData == nullptr)
         connection_->RaiseDriverError(65535, TErrorSource::eSourceMetaData);
 
-    std::string tableName = FindTableName(commandText_);
     std::int32_t catalogVersion = -1;
     std::int32_t versionLength = 0;
     if (driverConnection->GetOption(kConnCatalogVersion, &catalogVersion, sizeof catalogVersion, &versionLength) !=

@@ -207,10 +207,18 @@ std::string FindTableName(std::string_view text) {
 }
 
 bool IsMultiTableText(std::string_view text) {
-    std::size_t pos = 0;
     std::string name;
-    if (!ReadTableAfterFrom(text, pos, name)) return true;
-    if (At(text, pos) == ',' || At(text, pos + 1) == ',') return true;
+    return !ReadSingleTable(text, name);
+}
+
+bool ReadSingleTable(std::string_view text, std::string& name) {
+    std::size_t pos = 0;
+    name.clear();
+    if (!ReadTableAfterFrom(text, pos, name)) {
+        name.clear();
+        return false;
+    }
+    if (At(text, pos) == ',' || At(text, pos + 1) == ',') return false;
     TSQLToken section = TSQLToken::stFrom;
     std::string token;
     const TSQLToken next = ScanToken(text, pos, token, section);
@@ -218,8 +226,8 @@ bool IsMultiTableText(std::string_view text) {
     const std::string_view rest = pos < text.size() ? text.substr(pos) : std::string_view{};
     if (rest.find("inner join ") != std::string_view::npos ||
         rest.find("outer join ") != std::string_view::npos)
-        return true;
-    return ScanToken(text, pos, token, section) == TSQLToken::stTableName;
+        return false;
+    return ScanToken(text, pos, token, section) != TSQLToken::stTableName;
 }
 
 std::optional<TOrderByIndex> OrderByIndex(std::string_view text,

@@ -57,6 +57,8 @@ std::string FindTableName(std::string_view text);
 
 // True unless the text plainly reads one table (a FROM with one name, no comma, no join).
 bool IsMultiTableText(std::string_view text);
+// The opposite of IsMultiTableText, with the one table's name (FindTableName's) in `name`.
+bool ReadSingleTable(std::string_view text, std::string& name);
 
 // Fields of an ORDER BY clause, ";"-separated.
 struct TOrderByIndex {

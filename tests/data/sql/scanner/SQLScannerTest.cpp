@@ -39,6 +39,11 @@ TEST(SQLScanner, TableNameAndMultiTable) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(FindTableName(c.text), c.table);
         EXPECT_EQ(IsMultiTableText(c.text), c.multi);
+        std::string single = "stale";
+        EXPECT_EQ(ReadSingleTable(c.text, single), !c.multi);
+        if (!c.multi) {
+            EXPECT_EQ(single, c.table);
+        }
     }
 }
 
