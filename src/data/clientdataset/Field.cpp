@@ -253,15 +253,23 @@ namespace {
 
 // The currency amount (units of 1/10 000) of a BCD record, rounded to 4 places; false when it
 // does not fit.
+// The value in units of 1/10000, rounded half away from zero where it has more places.
 bool BcdToCurrency(const TBcd& bcd, std::int64_t& out) {
-    const auto four = BcdNormalize(bcd, TBcd::kMaxDigits, 4);
-    if (!four) return false;
+    const int precision = bcd.Precision;
+    const int places = bcd.Places() < precision ? bcd.Places() : precision;
+    const int kept = precision - places + (places < 4 ? places : 4);  // digits down to 1/10000
     __int128 units = 0;
-    for (int i = 0; i < four->Precision; ++i) {
-        units = units * 10 + four->Digit(i);
+    for (int i = 0; i < kept; ++i) {
+        units = units * 10 + bcd.Digit(i);
         if (units > std::numeric_limits<std::int64_t>::max()) return false;
     }
-    out = static_cast<std::int64_t>(four->Negative() ? -units : units);
+    for (int p = places; p < 4; ++p) {
+        units *= 10;
+        if (units > std::numeric_limits<std::int64_t>::max()) return false;
+    }
+    if (places > 4 && bcd.Digit(kept) >= 5) ++units;
+    if (units > std::numeric_limits<std::int64_t>::max()) return false;
+    out = static_cast<std::int64_t>(bcd.Negative() ? -units : units);
     return true;
 }
 
