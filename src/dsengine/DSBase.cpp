@@ -217,23 +217,16 @@ public:
         return DBERR_NONE;
     }
 
-    DBResult SameShape(IDSBase* other, bool& same) override {
-        same = false;
-        const auto* base = dynamic_cast<const DSBase*>(other);
-        if (base == nullptr) return table_->error.Fail(DBERR_INVALIDPARAM, "The other dataset is of another kind");
-        const Table& a = *table_;
-        const Table& b = *base->table_;
-        if (a.isDelta != b.isDelta || a.Params() != b.Params() || a.Fields().size() != b.Fields().size()) return DBERR_NONE;
-        for (std::size_t i = 0; i < a.Fields().size(); ++i) {
-            const FieldInfo& x = a.Fields()[i];
-            const FieldInfo& y = b.Fields()[i];
-            if (x.name != y.name || x.params != y.params ||
-                std::memcmp(&x.desc.iFldType, &y.desc.iFldType, sizeof(DSFLDDesc) - offsetof(DSFLDDesc, iFldType)) != 0)
-                return DBERR_NONE;
+    DBResult ReplaceData(const std::uint8_t* data, std::size_t size, bool& replaced) override {
+        Table& t = *table_;
+        try {
+            return ReplaceRowsOfSameShape(t, data, size, replaced, t.error);
+        } catch (const std::bad_alloc&) {
+            t.Reset();
+            return t.error.Fail(DBERR_NOMEMORY, "Insufficient memory to read the data packet");
         }
-        same = true;
-        return DBERR_NONE;
     }
+
 
     DBResult ReleaseBlobs() override { return DBERR_NONE; }
 

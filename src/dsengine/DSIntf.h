@@ -80,10 +80,9 @@ public:
 
     // Removes every record and the change log; the fields stay.
     virtual DBResult Reset() = 0;
-    // Whether `other` has the same fields (names, descriptors, parameters), the same dataset
-    // parameters and is of the same kind (delta or not): what was made for the fields of one
-    // then fits the other.
-    virtual DBResult SameShape(IDSBase* other, bool& same) = 0;
+    // Replaces every record (and the change log) with the rows of `data` when that packet has
+    // this base's fields, parameters and kind (`replaced` true); otherwise changes nothing.
+    virtual DBResult ReplaceData(const std::uint8_t* data, std::size_t size, bool& replaced) = 0;
     // Blob contents live in the base's storage until Reset or the base's end, so that record
     // buffers handed out stay readable; there is nothing to release one by one: answers 0.
     virtual DBResult ReleaseBlobs() = 0;

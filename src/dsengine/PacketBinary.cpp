@@ -186,44 +186,10 @@ void WriteBinaryPacket(const PacketContent& content, std::vector<std::uint8_t>& 
     }
 }
 
-DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t size, ErrorState& err) {
-    Reader r(data, size);
-    std::uint8_t magic[4];
-    std::uint16_t version, flags;
-    std::uint32_t fieldCount;
-    if (!r.Bytes(magic, 4) || !r.Get(version) || !r.Get(flags) || !r.Get(fieldCount))
-        return Bad(err, "the header is cut short");
-    if (version != kVersion) return Bad(err, Format("version %u is not known", version));
-    if (fieldCount == 0 || fieldCount > r.Left()) return Bad(err, Format("field count %u is impossible", fieldCount));
-    std::vector<FieldInfo> fields(fieldCount);
-    for (std::uint32_t i = 0; i < fieldCount; ++i) {
-        FieldInfo& f = fields[i];
-        std::uint8_t nameLen;
-        std::string_view name;
-        DSFLDDesc& d = f.desc;
-        if (!r.Get(nameLen) || !r.View(nameLen, name) || !r.Get(d.iFldType) || !r.Get(d.iFldSubType) ||
-            !r.Get(d.iUnits1) || !r.Get(d.iUnits2) || !r.Get(d.iFldAttr) || !r.Params(f.params, true))
-            return Bad(err, Format("field %u is cut short or has misnamed parameters", i + 1));
-        f.name = std::string(name);
-        if (const std::string problem = ValidateField(f); !problem.empty())
-            return Bad(err, Format("field %u: %s", i + 1, problem.c_str()));
-    }
-    std::vector<std::pair<std::string, std::string>> params;
-    if (!r.Params(params, false)) return Bad(err, "the dataset parameters are cut short or misnamed");
-    if (table.HasFields()) {
-        bool same = table.FieldCount() == fieldCount;
-        for (std::uint32_t i = 0; same && i < fieldCount; ++i)
-            same = table.Fields()[i].name == fields[i].name &&
-                   table.Fields()[i].desc.iFldType == fields[i].desc.iFldType &&
-                   table.Fields()[i].desc.iUnits1 == fields[i].desc.iUnits1;
-        if (!same)
-            return err.Fail(DBERR_METADATAMISMATCH,
-                            "The appended data packet's fields differ from the dataset's fields");
-    } else {
-        if (table.SetFields(std::move(fields), err) != DBERR_NONE) return Bad(err, err.text);
-        table.Params() = std::move(params);
-        table.isDelta = (flags & kFlagDelta) != 0;
-    }
+namespace {
+
+// The rows of a packet whose header the reader has passed, added to the table's records.
+DBResult ReadBinaryRows(Table& table, Reader& r, std::uint16_t flags, ErrorState& err) {
     std::uint32_t rowCount;
     if (!r.Get(rowCount)) return Bad(err, "the row count is missing");
     const auto& fs = table.Fields();
@@ -314,6 +280,95 @@ DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t si
     if (r.Left() != 0) return Bad(err, Format("%zu bytes follow the last row", r.Left()));
     table.Touch();
     return DBERR_NONE;
+}
+
+}  // namespace
+
+DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t size, ErrorState& err) {
+    Reader r(data, size);
+    std::uint8_t magic[4];
+    std::uint16_t version, flags;
+    std::uint32_t fieldCount;
+    if (!r.Bytes(magic, 4) || !r.Get(version) || !r.Get(flags) || !r.Get(fieldCount))
+        return Bad(err, "the header is cut short");
+    if (version != kVersion) return Bad(err, Format("version %u is not known", version));
+    if (fieldCount == 0 || fieldCount > r.Left()) return Bad(err, Format("field count %u is impossible", fieldCount));
+    std::vector<FieldInfo> fields(fieldCount);
+    for (std::uint32_t i = 0; i < fieldCount; ++i) {
+        FieldInfo& f = fields[i];
+        std::uint8_t nameLen;
+        std::string_view name;
+        DSFLDDesc& d = f.desc;
+        if (!r.Get(nameLen) || !r.View(nameLen, name) || !r.Get(d.iFldType) || !r.Get(d.iFldSubType) ||
+            !r.Get(d.iUnits1) || !r.Get(d.iUnits2) || !r.Get(d.iFldAttr) || !r.Params(f.params, true))
+            return Bad(err, Format("field %u is cut short or has misnamed parameters", i + 1));
+        f.name = std::string(name);
+        if (const std::string problem = ValidateField(f); !problem.empty())
+            return Bad(err, Format("field %u: %s", i + 1, problem.c_str()));
+    }
+    std::vector<std::pair<std::string, std::string>> params;
+    if (!r.Params(params, false)) return Bad(err, "the dataset parameters are cut short or misnamed");
+    if (table.HasFields()) {
+        bool same = table.FieldCount() == fieldCount;
+        for (std::uint32_t i = 0; same && i < fieldCount; ++i)
+            same = table.Fields()[i].name == fields[i].name &&
+                   table.Fields()[i].desc.iFldType == fields[i].desc.iFldType &&
+                   table.Fields()[i].desc.iUnits1 == fields[i].desc.iUnits1;
+        if (!same)
+            return err.Fail(DBERR_METADATAMISMATCH,
+                            "The appended data packet's fields differ from the dataset's fields");
+    } else {
+        if (table.SetFields(std::move(fields), err) != DBERR_NONE) return Bad(err, err.text);
+        table.Params() = std::move(params);
+        table.isDelta = (flags & kFlagDelta) != 0;
+    }
+    return ReadBinaryRows(table, r, flags, err);
+}
+
+DBResult ReplaceRowsOfSameShape(Table& table, const std::uint8_t* data, std::size_t size, bool& replaced,
+                                ErrorState& err) {
+    replaced = false;
+    if (data == nullptr || !IsBinaryPacket(data, size) || !table.HasFields()) return DBERR_NONE;
+    Reader r(data, size);
+    std::uint8_t magic[4];
+    std::uint16_t version, flags;
+    std::uint32_t fieldCount;
+    if (!r.Bytes(magic, 4) || !r.Get(version) || !r.Get(flags) || !r.Get(fieldCount) || version != kVersion)
+        return DBERR_NONE;
+    if (((flags & kFlagDelta) != 0) != table.isDelta || fieldCount != table.FieldCount()) return DBERR_NONE;
+    // The header is compared where it stands; anything unlike the table's own, or unreadable,
+    // leaves the table as it is for the caller to read the packet the ordinary way.
+    const auto sameParams = [&r](const std::vector<std::pair<std::string, std::string>>& own, bool skipDelta) {
+        std::uint32_t count;
+        if (!r.Get(count)) return false;
+        std::uint32_t k = 0;
+        for (const auto& p : own) {
+            if (skipDelta && p.first == kDeltaParam) continue;
+            std::uint16_t nameLen;
+            std::uint32_t valueLen;
+            std::string_view name, value;
+            if (k++ >= count || !r.Get(nameLen) || !r.View(nameLen, name) || !r.Get(valueLen) ||
+                !r.View(valueLen, value) || name != p.first || value != p.second)
+                return false;
+        }
+        return k == count;
+    };
+    for (const FieldInfo& f : table.Fields()) {
+        std::uint8_t nameLen;
+        std::string_view name;
+        std::int32_t type, subType, units1, units2, attr;
+        if (!r.Get(nameLen) || !r.View(nameLen, name) || name != f.name || !r.Get(type) || !r.Get(subType) ||
+            !r.Get(units1) || !r.Get(units2) || !r.Get(attr) || type != f.desc.iFldType ||
+            subType != f.desc.iFldSubType || units1 != f.desc.iUnits1 || units2 != f.desc.iUnits2 ||
+            attr != f.desc.iFldAttr || !sameParams(f.params, false))
+            return DBERR_NONE;
+    }
+    if (!sameParams(table.Params(), true)) return DBERR_NONE;
+    table.Reset();
+    replaced = true;
+    const DBResult result = ReadBinaryRows(table, r, flags, err);
+    if (result != DBERR_NONE) table.Reset();  // a packet is taken whole or not at all
+    return result;
 }
 
 DBResult ReadPacket(Table& table, const std::uint8_t* data, std::size_t size, ErrorState& err) {

@@ -215,6 +215,10 @@ inline std::string_view TrimTrailingBlanks(std::string_view s) {
 // Reads a packet into `table` (fields set by the first packet). Answers a status with the
 // detailed text in `err`.
 DBResult ReadPacket(Table& table, const std::uint8_t* data, std::size_t size, ErrorState& err);
+// Puts the rows of a binary packet in place of the table's when the packet's fields, parameters
+// and kind are the table's own (`replaced` true); otherwise leaves the table untouched.
+DBResult ReplaceRowsOfSameShape(Table& table, const std::uint8_t* data, std::size_t size, bool& replaced,
+                                ErrorState& err);
 DBResult ReadXmlPacket(Table& table, const char* data, std::size_t size, ErrorState& err);
 DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t size,
                           ErrorState& err);

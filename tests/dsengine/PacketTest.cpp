@@ -302,6 +302,47 @@ TEST(PacketRead, AppendedPacketsAddRowsOfTheSameFieldsOnly) {
     EXPECT_EQ(l.base->AppendData(other.data(), other.size(), true), DBERR_METADATAMISMATCH);
 }
 
+TEST(PacketRead, RowsOfAPacketOfTheSameShapeReplaceTheRecords) {
+    const auto binary = [](const std::string& xml) {
+        Loaded l = Load(xml);
+        EXPECT_EQ(l.status, DBERR_NONE);
+        EXPECT_EQ(l.base->SetProp(basepropXMLMODE, xmlmodeBINARY), DBERR_NONE);
+        std::vector<std::uint8_t> out;
+        EXPECT_EQ(l.base->StreamDS(out), DBERR_NONE);
+        return out;
+    };
+    const std::string fields = R"(<FIELD attrname="N" fieldtype="i4"/><FIELD attrname="S" fieldtype="string" WIDTH="4"/>)";
+    const std::string keyed = R"(<FIELD attrname="N" fieldtype="i4" PROVFLAGS="7"/><FIELD attrname="S" fieldtype="string" WIDTH="4"/>)";
+    Loaded l = Load(binary(Packet(fields, R"(<ROW N="1" S="a"/>)", R"( LCID="1028")")));
+    ASSERT_EQ(l.status, DBERR_NONE);
+
+    const auto next = binary(Packet(fields, R"(<ROW N="2" S="b"/><ROW N="3"/>)", R"( LCID="1028")"));
+    bool replaced = false;
+    EXPECT_EQ(l.base->ReplaceData(next.data(), next.size(), replaced), DBERR_NONE);
+    EXPECT_TRUE(replaced);
+    ASSERT_EQ(l.Count(), 2u);
+    ASSERT_EQ(l.cursor->MoveToBOF(), DBERR_NONE);
+    ASSERT_EQ(l.cursor->MoveRelative(1), DBERR_NONE);
+    ASSERT_TRUE(l.Fetch());
+    EXPECT_EQ(l.Int(1), 2);
+    EXPECT_EQ(l.Text(2), "b");
+
+    // Another field parameter, other dataset parameters, another form: nothing is touched.
+    for (const auto& other : {binary(Packet(keyed, R"(<ROW N="9"/>)", R"( LCID="1028")")),
+                              binary(Packet(fields, R"(<ROW N="9"/>)", R"( LCID="1041")")),
+                              Bytes(Packet(fields, R"(<ROW N="9"/>)", R"( LCID="1028")"))}) {
+        EXPECT_EQ(l.base->ReplaceData(other.data(), other.size(), replaced), DBERR_NONE);
+        EXPECT_FALSE(replaced);
+        EXPECT_EQ(l.Count(), 2u);
+    }
+
+    // A packet cut short in its rows leaves no record behind.
+    auto cut = next;
+    cut.resize(cut.size() - 3);
+    EXPECT_EQ(l.base->ReplaceData(cut.data(), cut.size(), replaced), DBERR_INVALIDPACKET);
+    EXPECT_EQ(l.Count(), 0u);
+}
+
 TEST(PacketWrite, WriterBuildsPacketsThatReadBack) {
     for (const std::uint32_t mode : {xmlmodeBINARY, xmlmodeXMLUTF8}) {
         SCOPED_TRACE(mode);

@@ -213,29 +213,13 @@ void TCustomClientDataSet::InternalOpen() {
 
 bool TCustomClientDataSet::ReplaceRecords(const std::vector<std::uint8_t>& packet) {
     if (!Active() || State() != dsBrowse || filterHandle_ != 0 || !base_) return false;
-    std::unique_ptr<IDSBase> base;
-    CheckEngine(CreateDSBase(base));
-    CheckEngine(base->AppendData(packet.data(), packet.size(), true));
-    bool same = false;
-    CheckEngine(base_->SameShape(base.get(), same));
-    if (!same) return false;
-    std::unique_ptr<IDSCursor> cursor;
-    CheckEngine(CreateDSCursor(cursor));
-    CheckEngine(cursor->InitCursor(base.get()));
-    CheckEngine(base->SetProp(basepropEXPANDARRAYS, 1));
-    if (disableStringTrim_) CheckEngine(base->SetProp(basepropKEEPTRAILINGBLANKS, 1));
-    if (readOnly_) CheckEngine(base->SetProp(basepropREADONLY, 1));
-    std::uint32_t value = 0;
-    CheckEngine(cursor->GetProp(curpropREADONLY, value));
-
-    cursor_ = std::move(cursor);
-    base_ = std::move(base);
-    cursorReadOnly_ = value != 0;
+    bool replaced = false;
+    CheckEngine(base_->ReplaceData(packet.data(), packet.size(), replaced));
+    if (!replaced) return false;
     retained_.reset();
     providerEnd_ = true;
     hasCurrent_ = false;
     seqNo_ = -1;
-    ReadPacketOptions();
     for (int i = 0; i < FieldTotal(); ++i) {
         FieldAt(i).SetOrigin(std::string());
         FieldAt(i).SetProviderFlags(kDefaultProviderFlags);
