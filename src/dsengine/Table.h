@@ -261,7 +261,7 @@ bool FilterPasses(const FilterProgram& program, const Table& table, const std::u
 bool FilterEqualityKey(const FilterProgram& program, std::uint32_t& field, std::string& key);
 
 // ---- values (Values.cpp)
-std::string TypeWord(const FieldInfo& field);  // e.g. "string", "fixed"
+std::string_view TypeWord(const FieldInfo& field);  // e.g. "string", "fixed"; empty for none
 bool DecodeBase64(std::string_view text, std::string& out);
 void EncodeBase64(std::string_view bytes, std::string& out);
 bool Utf8ToUtf16(std::string_view text, std::string& out);  // UTF-16LE bytes

@@ -139,7 +139,7 @@ bool ParseBcd(std::string_view text, std::uint8_t* bcd34) {
     return true;
 }
 
-std::string TypeWord(const FieldInfo& field) {
+std::string_view TypeWord(const FieldInfo& field) {
     const DSFLDDesc& d = field.desc;
     switch (d.iFldType) {
     case fldZSTRING: return "string";
