@@ -330,6 +330,7 @@ struct FbStatement {
     bool inReadTransaction = false;  // the open cursor runs in the attachment's read transaction
     unsigned generation = 0;  // raised whenever the open cursor ends
     std::uint64_t row = 0;    // raised at every fetched row
+    std::uint64_t serial = 0;  // given at every prepare, never twice in a process
 
     bool HandleValid() const { return handle != 0 && att->Attached() && att->epoch == epoch; }
 
@@ -829,6 +830,12 @@ public:
         return kSQLSuccess;  // the other options change nothing here
     }
     SQLResult GetOption(std::uint16_t option, void* buffer, std::int32_t maxLength, std::int32_t* length) override {
+        if (option == kCommStatementSerial && buffer != nullptr && maxLength >= 8) {
+            const std::uint64_t serial = st_->prepared && st_->HandleValid() ? st_->serial : 0;
+            std::memcpy(buffer, &serial, 8);
+            if (length != nullptr) *length = 8;
+            return kSQLSuccess;
+        }
         if (option != kCommRowsetSize || buffer == nullptr || maxLength < 4) return kSQLNotSupported;
         std::memcpy(buffer, &rowsetSize_, 4);
         if (length != nullptr) *length = 4;
@@ -945,6 +952,8 @@ public:
         st_->out->sqld = static_cast<ISC_SHORT>(columns);
         st_->sql = sql;
         st_->prepared = true;
+        static std::atomic<std::uint64_t> lastSerial{0};
+        st_->serial = ++lastSerial;
         return kSQLSuccess;
     }
 

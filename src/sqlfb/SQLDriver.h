@@ -138,6 +138,8 @@ enum SQLCommandOption : std::uint16_t {
     kCommRowsetSize = 0,       // number of rows fetched per round trip (hint)
     kCommStoredProc = 7,       // flag: the text names a stored procedure
     kCommTransactionId = 9,    // transaction level of the statement (accepted, no effect)
+    kCommStatementSerial = 10, // get: uint64, names the prepared statement (0 while none):
+                               // equal numbers, equal statement and result columns
 };
 
 // ISQLMetaData option ids.

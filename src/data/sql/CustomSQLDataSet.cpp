@@ -321,7 +321,13 @@ void TCustomSQLDataSet::InternalOpen() {
     rowsFetched_ = 0;
     endOfData_ = false;
     replayFirst_ = false;
-    if (!fieldDefsValid_) BuildFieldDefs();
+    if (!fieldDefsValid_) {
+        // Definitions made from this very prepared statement (a new text of the same shape, a
+        // key in it changed) are still its columns' own.
+        const std::uint64_t serial = StatementSerial();
+        if (serial != 0 && serial == fieldDefsSerial_ && FieldDefs().Count() > 0) fieldDefsValid_ = true;
+        else BuildFieldDefs();
+    }
     CreateFields();
     MarkKeyFields();
     if (maxBlobSize_ > 0) blobBuffer_.reserve(static_cast<std::size_t>(maxBlobSize_) * 1024);
@@ -400,6 +406,16 @@ void TCustomSQLDataSet::BuildFieldDefs() {
         AddFieldDef(name, logType, subType, precision, scale, length, nullable != 0, readOnly != 0, fieldNo);
     }
     fieldDefsValid_ = true;
+    fieldDefsSerial_ = StatementSerial();
+}
+
+std::uint64_t TCustomSQLDataSet::StatementSerial() const {
+    std::uint64_t serial = 0;
+    std::int32_t length = 0;
+    if (!command_ || command_->GetOption(kCommStatementSerial, &serial, sizeof serial, &length) != kSQLSuccess ||
+        length != sizeof serial)
+        return 0;
+    return serial;
 }
 
 namespace {

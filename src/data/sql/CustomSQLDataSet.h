@@ -194,6 +194,8 @@ private:
     bool replayFirst_ = false;
 
     bool fieldDefsValid_ = false;
+    std::uint64_t fieldDefsSerial_ = 0;  // the statement the definitions were made from
+    std::uint64_t StatementSerial() const;
     std::vector<TIndexDef> indexDefs_;
     bool indexDefsLoaded_ = false;
     // The indexes last read from the catalog, kept past the release of the statement: a new

@@ -425,6 +425,35 @@ TEST_F(SQLStatementTest, KeyFieldsFollowCatalogChangesAcrossTexts) {
     EXPECT_EQ(ds->PSGetKeyFields(), "");
 }
 
+TEST_F(SQLStatementTest, FieldsFollowTheStatementAcrossTexts) {
+    connection_->ExecuteStatement("CREATE TABLE SHAPE_T (K VARCHAR(10) NOT NULL, V INTEGER)", nullptr);
+    connection_->ExecuteStatement("INSERT INTO SHAPE_T VALUES ('a', 1)", nullptr);
+    connection_->ExecuteStatement("INSERT INTO SHAPE_T VALUES ('b', 2)", nullptr);
+    auto ds = DataSet("SELECT * FROM SHAPE_T where K = 'a'");
+    ds->Open();
+    ASSERT_EQ(ds->FieldTotal(), 2);
+    EXPECT_EQ(ds->FieldNamed("V").VariantValue(), TVariant(std::int32_t{1}));
+    ds->Close();
+    ds->SetCommandText("SELECT * FROM SHAPE_T where K = 'b'");
+    ds->Open();
+    ASSERT_EQ(ds->FieldTotal(), 2);
+    EXPECT_EQ(ds->FieldNamed("V").VariantValue(), TVariant(std::int32_t{2}));
+    ds->Close();
+    ds->SetCommandText("SELECT V AS W FROM SHAPE_T where K = 'b'");
+    ds->Open();
+    ASSERT_EQ(ds->FieldTotal(), 1);
+    EXPECT_EQ(ds->FieldAt(0).FieldName(), "W");
+    ds->Close();
+
+    ds->SetCommandText("SELECT * FROM OWNER_T where ID = 1");  // lets go of SHAPE_T for the change
+    connection_->ExecuteStatement("ALTER TABLE SHAPE_T ADD EXTRA INTEGER", nullptr);
+    ds->SetCommandText("SELECT * FROM SHAPE_T where K = 'a'");
+    ds->Open();
+    ASSERT_EQ(ds->FieldTotal(), 3);
+    EXPECT_EQ(ds->FieldAt(2).FieldName(), "EXTRA");
+    EXPECT_TRUE(ds->FieldNamed("EXTRA").IsNull());
+}
+
 TEST_F(SQLStatementTest, JoinReadsNoIndexMetadata) {
     for (const char* text : {"SELECT * FROM ALLTYPES a inner join OWNER_T o on o.ID = a.ID",
                              "SELECT a.ID FROM ALLTYPES a, OWNER_T o where o.ID = a.ID"}) {
