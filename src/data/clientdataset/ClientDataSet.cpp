@@ -200,8 +200,17 @@ void TCustomClientDataSet::InternalOpen() {
     CheckEngine(base_->SetProp(basepropEXPANDARRAYS, 1));
     std::vector<DSFLDDesc> descs;
     CheckEngine(base_->GetFieldDescs(descs));
-    FieldDefs().Clear();
-    BuildFieldDefs(descs);
+    // The definitions stay when the packet describes its fields exactly as the last one did
+    // (the same query opened again for another key).
+    const bool sameDescs = FieldDefs().Count() > 0 && descs.size() == defsMadeFrom_.size() &&
+                           (descs.empty() || std::memcmp(descs.data(), defsMadeFrom_.data(),
+                                                         descs.size() * sizeof(DSFLDDesc)) == 0);
+    if (!sameDescs) {
+        defsMadeFrom_.clear();
+        FieldDefs().Clear();
+        BuildFieldDefs(descs);
+        defsMadeFrom_ = std::move(descs);
+    }
     CreateFields();
     ApplyFieldParameters();
 

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
+
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -209,6 +212,19 @@ TEST_F(FileDataSet, PacketWithoutRowsAndDuplicateNames) {
     EXPECT_EQ(ds.FieldAt(1).FieldName(), "Name_1");
     EXPECT_EQ(ds.FieldAt(2).FieldName(), "NAME_1_1");
     EXPECT_TRUE(ds.FieldAt(0).IsNull());
+
+    // Each packet opened after it brings its own fields: the same, a wider one, another name.
+    for (const auto& [width, second, total] :
+         {std::tuple{"5", "Name", 3}, std::tuple{"8", "Name", 3}, std::tuple{"8", "QTY", 3}}) {
+        ds.LoadPacketFile(Write("next.XML", Packet(std::string("<FIELD attrname=\"NAME\" fieldtype=\"string\" WIDTH=\"") +
+                                                       width + "\"/><FIELD attrname=\"" + second +
+                                                       "\" fieldtype=\"i4\"/><FIELD attrname=\"NAME_1\" fieldtype=\"i4\"/>",
+                                                   std::string("<ROW NAME=\"") + std::string("abcdefgh").substr(0, std::size_t(std::atoi(width))) + "\"/>")));
+        ASSERT_EQ(ds.FieldTotal(), total);
+        EXPECT_EQ(ds.FieldAt(0).Size(), std::atoi(width));
+        EXPECT_EQ(ds.FieldAt(0).StringValue(), std::string("abcdefgh").substr(0, std::size_t(std::atoi(width))));
+        EXPECT_EQ(ds.FieldAt(1).FieldName(), std::string(second) == "Name" ? "Name_1" : "QTY");
+    }
 }
 
 TEST_F(FileDataSet, FilterSelectsOneBillAndFollowsTheSwitches) {
