@@ -680,10 +680,14 @@ const std::vector<TIndexDef>& TCustomSQLDataSet::IndexDefs() {
 void TCustomSQLDataSet::LoadIndexDefs() {
     indexDefs_.clear();
     std::string tableName;
-    if (noMetadata_ || !getMetadata_ || !ReadSingleTable(commandText_, tableName)) {
+    // A text that runs as the very statement the kept indexes were read for names their table.
+    const std::uint64_t serial = StatementSerial();
+    const bool sameStatement = serial != 0 && serial == indexMemo_.Serial;
+    if (noMetadata_ || !getMetadata_ || (!sameStatement && !ReadSingleTable(commandText_, tableName))) {
         indexDefsLoaded_ = true;
         return;
     }
+    if (sameStatement) tableName = indexMemo_.Table;
     EnsureConnection();
     connection_->EnsureConnected();
     ISQLConnection* driverConnection = connection_->DriverConnection();
@@ -795,7 +799,7 @@ void TCustomSQLDataSet::LoadIndexDefs() {
     }
     indexDefsLoaded_ = true;
     if (catalogVersion >= 0)
-        indexMemo_ = {driverConnection, catalogVersion, memoTable, schemaName_, std::move(fieldNames), indexDefs_};
+        indexMemo_ = {driverConnection, catalogVersion, serial, memoTable, schemaName_, std::move(fieldNames), indexDefs_};
 }
 
 // The names the indexes are checked against (IsDatasetField), one string.

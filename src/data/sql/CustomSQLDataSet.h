@@ -203,6 +203,7 @@ private:
     struct TIndexDefsMemo {
         sqlfb::ISQLConnection* Connection = nullptr;
         std::int32_t CatalogVersion = -1;
+        std::uint64_t Serial = 0;  // the statement they were read for
         std::string Table;
         std::string Schema;
         std::string FieldNames;
