@@ -279,17 +279,19 @@ void ParamDriverValue(const TParam& param, TParamDriverValue& out) {
             out.LogType = 8;
             if (out.IsNull) break;
             {
-                // Precision and scale are those of the value itself, read back from its text.
+                // Precision and scale are those of the value itself as its plain text reads:
+                // integer digits without leading zeros, decimals without trailing zeros.
                 TBcd bcd;
                 std::memcpy(&bcd, out.Buffer.data(), sizeof(TBcd));
-                std::string text = BcdToString(bcd);
-                if (text.find('.') != std::string::npos) {
-                    while (text.back() == '0') text.pop_back();
-                    if (text.back() == '.') text.pop_back();
-                }
-                const TBcd own = *BcdFromString(text);
-                out.Precision = own.Precision;
-                out.Scale = own.Places();
+                const int places = bcd.Places() < bcd.Precision ? bcd.Places() : bcd.Precision;
+                const int intDigits = bcd.Precision - places;
+                int first = 0;
+                while (first < intDigits && bcd.Digit(first) == 0) ++first;
+                int decimals = places;
+                while (decimals > 0 && bcd.Digit(intDigits + decimals - 1) == 0) --decimals;
+                const int digits = intDigits - first + decimals;
+                out.Precision = digits > 0 ? digits : 1;
+                out.Scale = decimals;
             }
             break;
         default:
