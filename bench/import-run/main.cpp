@@ -4,6 +4,8 @@
 // library, with the same transactions per record (per product: select, update or insert, commit;
 // per bill: master select and upsert, commit; delete of its lines, commit; the select of its
 // lines; each line inserted and committed) on a copy of the same database, with prepared statements and values already in memory.
+// Every run starts from a fresh copy of the seeded database; each side runs three times, the best
+// run of each counts.
 // Prints records per second of both, their ratio, and how long loading the packets alone takes.
 //
 // Usage: bench_import_run [products [bills [--forced-writes]]]   (default 20 000 and 4 000)
@@ -306,14 +308,19 @@ int main(int argc, char** argv) {
         isc_detach_database(status, &db);
     }
     SeedProducts(products);
+    // Every run starts from its own copy of the seeded database; each side runs three times and
+    // its best run counts.
+    const std::string seed = storeDir + "SEED.FDB";
     const std::string reference = storeDir + "REFERENCE.FDB";
-    fs::copy_file(store.Database(), reference);
+    fs::copy_file(store.Database(), seed);
 
     const TTable& product = sampledata::StoreTable("PRODUCT");
     const std::vector<TRow> productRows = sampledata::SampleRows(product, products, 1, 11);
     const sampledata::TBills billRows =
         sampledata::SampleBills(sampledata::StoreTable("PSALE_MASTER"), sampledata::StoreTable("PSALE_SUB"), bills, kLines, 1, 12);
     const std::string productXml = sampledata::PacketXml(product, productRows);
+    const std::string masterXml = sampledata::PacketXml(sampledata::StoreTable("PSALE_MASTER"), billRows.Masters);
+    const std::string linesXml = sampledata::PacketXml(sampledata::StoreTable("PSALE_SUB"), billRows.Lines);
     std::printf("store %s, forced writes %s; PRODUCT file %.1f MB\n", storeDir.c_str(), forcedWrites ? "on" : "off",
                 static_cast<double>(productXml.size()) / 1e6);
 
@@ -325,22 +332,36 @@ int main(int argc, char** argv) {
     const Timing loadTiming = loadWatch.Stop();
     load.Close();
 
-    Timing productRun, billRun;
-    sampledata::WriteFile(download + "HQ__PRODUCT__1.XML", productXml);
-    int code = RunTarnwick(storeDir, productRun);
-    sampledata::WriteFile(download + "HQ__PSALE_MASTER__1.XML", sampledata::PacketXml(sampledata::StoreTable("PSALE_MASTER"), billRows.Masters));
-    sampledata::WriteFile(download + "HQ__PSALE_SUB__1.XML", sampledata::PacketXml(sampledata::StoreTable("PSALE_SUB"), billRows.Lines));
-    code = std::max(code, RunTarnwick(storeDir, billRun));
-    if (code != 0) std::printf("tarnwick exit code %d\n", code);
+    const auto productValues = ServerRows(product, productRows);
+    const auto masterValues = ServerRows(sampledata::StoreTable("PSALE_MASTER"), billRows.Masters);
+    const auto lineValues = ServerRows(sampledata::StoreTable("PSALE_SUB"), billRows.Lines);
+    const auto best = [](const Timing& a, const Timing& b) {
+        return Timing{a.Wall == 0 ? b.Wall : std::min(a.Wall, b.Wall), a.Cpu == 0 ? b.Cpu : std::min(a.Cpu, b.Cpu)};
+    };
+    Timing productRun, billRun, productRef, billRef;
+    int code = 0;
+    for (int trial = 0; trial < 3; ++trial) {
+        fs::copy_file(seed, store.Database(), fs::copy_options::overwrite_existing);
+        Timing product, bill;
+        sampledata::WriteFile(download + "HQ__PRODUCT__1.XML", productXml);
+        code = std::max(code, RunTarnwick(storeDir, product));
+        sampledata::WriteFile(download + "HQ__PSALE_MASTER__1.XML", masterXml);
+        sampledata::WriteFile(download + "HQ__PSALE_SUB__1.XML", linesXml);
+        code = std::max(code, RunTarnwick(storeDir, bill));
+        productRun = best(productRun, product);
+        billRun = best(billRun, bill);
 
-    const Timing productRef = ReferenceProducts(reference, ServerRows(product, productRows));
-    const Timing billRef = ReferenceBills(reference, ServerRows(sampledata::StoreTable("PSALE_MASTER"), billRows.Masters),
-                                          ServerRows(sampledata::StoreTable("PSALE_SUB"), billRows.Lines), kLines);
+        fs::copy_file(seed, reference, fs::copy_options::overwrite_existing);
+        productRef = best(productRef, ReferenceProducts(reference, productValues));
+        billRef = best(billRef, ReferenceBills(reference, masterValues, lineValues, kLines));
+    }
+    if (code != 0) std::printf("tarnwick exit code %d\n", code);
 
     Print("PRODUCT (half present)", products, productRun, productRef);
     Print("PSALE bills + lines", bills * (1 + kLines), billRun, billRef);
     std::printf("loading the PRODUCT packet alone: %.2f s elapsed, %.2f s CPU (%.0f%% of its run)\n", loadTiming.Wall,
                 loadTiming.Cpu, 100.0 * loadTiming.Wall / productRun.Wall);
     fs::remove(reference);
+    fs::remove(seed);
     return code;
 }
