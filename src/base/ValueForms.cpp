@@ -18,6 +18,7 @@ class DigitText {
 public:
     void Push(char c) { text_[size_++] = c; }
     void Append(std::string_view digits) {
+        if (digits.empty()) return;  // an empty view may hold no address at all
         std::memcpy(text_ + size_, digits.data(), digits.size());
         size_ += digits.size();
     }
