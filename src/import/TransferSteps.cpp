@@ -63,7 +63,13 @@ void TTransfer::RecordCopy(const TDataSet& source, const TFieldNames& excluded) 
     for (int i = 0; i < target.FieldTotal(); ++i) {
         TField& field = target.FieldAt(i);
         if (excluded.contains(field.FieldName())) continue;
-        field.SetVariantValue(source.FieldNamed(field.FieldName()).VariantValue());
+        // Files mostly list the table's columns in its order: the field at the same place is
+        // tried first (names within a dataset are unique, letter case aside).
+        const TField* same = i < source.FieldTotal() ? &source.FieldAt(i) : nullptr;
+        const TField& from = same != nullptr && SameTextAscii(same->FieldName(), field.FieldName())
+                                 ? *same
+                                 : source.FieldNamed(field.FieldName());
+        field.SetVariantValue(from.VariantValue());
     }
 }
 

@@ -25,6 +25,7 @@ struct QuoteState {
 
 std::vector<std::string> ParseParamNames(std::string_view text) {
     std::vector<std::string> names;
+    if (text.find(':') == std::string_view::npos) return names;  // no marker at all
     QuoteState quote;
     std::size_t i = 0;
     while (i < text.size()) {

@@ -5,6 +5,8 @@
 
 #include "ImportFixture.h"
 
+#include <algorithm>
+
 namespace tarnwick::import::testing {
 namespace {
 
@@ -139,6 +141,17 @@ TEST_F(TableRulesTest, NamesOfAnotherLetterCaseArePassedOver) {
     EXPECT_EQ(Rows("SELECT PROD_NAME FROM PRODUCT"), std::vector<std::string>{"old"});
     EXPECT_EQ(Rows("SELECT COUNT(*) FROM PSALE_SUB"), std::vector<std::string>{"0"});
     EXPECT_TRUE(view_.summaries.empty());
+}
+
+TEST_F(TableRulesTest, FileFieldsInAnotherOrderLandInTheirOwnColumns) {
+    sampledata::TTable reversed = sampledata::StoreTable("CUSTOMER");
+    std::reverse(reversed.Columns.begin(), reversed.Columns.end());
+    PutBytes("HQ__CUSTOMER__1.XML",
+             sampledata::PacketXml(reversed, {{{"CUST_ID", "C1"}, {"CUST_NAME", "林記"}, {"TAX_NO", "12345678"},
+                                               {"CREDIT_LIMIT", "2500.5"}, {"ADDRESS", "台北市"}}}));
+    Walk();
+    EXPECT_EQ(Rows("SELECT CUST_ID, CUST_NAME, TAX_NO, CREDIT_LIMIT, ADDRESS FROM CUSTOMER"),
+              std::vector<std::string>{"C1|林記|12345678|2500.50|台北市"});
 }
 
 TEST_F(TableRulesTest, FieldMissingFromTheFileEndsTheWalk) {
