@@ -76,6 +76,16 @@ std::string ErrorText(const ErrorState& err, DBResult status) {
     return Format("Dataset engine error 0x%04X", status);
 }
 
+namespace {
+
+// What a packet's dataset parameters set on the base that reads it.
+void ApplyPacketSettings(Table& t) {
+    for (const auto& [name, value] : t.Params())
+        if (name == "READONLY" && SameTextAscii(value, "TRUE")) t.readOnly = true;
+}
+
+}  // namespace
+
 class DSBase final : public IDSBase {
 public:
     DSBase() : table_(std::make_shared<Table>()) { (void)Engine(); }
@@ -90,8 +100,7 @@ public:
             t.TruncateRecords(0);
             return t.error.Fail(DBERR_NOMEMORY, "Insufficient memory to read the data packet");
         }
-        for (const auto& [name, value] : t.Params())
-            if (name == "READONLY" && SameTextAscii(value, "TRUE")) t.readOnly = true;
+        ApplyPacketSettings(t);
         return DBERR_NONE;
     }
 
@@ -220,7 +229,9 @@ public:
     DBResult ReplaceData(const std::uint8_t* data, std::size_t size, bool& replaced) override {
         Table& t = *table_;
         try {
-            return ReplaceRowsOfSameShape(t, data, size, replaced, t.error);
+            const DBResult r = ReplaceRowsOfSameShape(t, data, size, replaced, t.error);
+            if (r == DBERR_NONE && replaced) ApplyPacketSettings(t);
+            return r;
         } catch (const std::bad_alloc&) {
             t.Reset();
             return t.error.Fail(DBERR_NOMEMORY, "Insufficient memory to read the data packet");

@@ -173,12 +173,19 @@ void TCustomClientDataSet::InternalOpen() {
     if (!retained_) fetched = FetchPacket();
     const std::vector<std::uint8_t>& packet = retained_ ? *retained_ : fetched;
 
-    {
+    // The engine dataset of the last open, emptied at close, takes a packet of its own shape
+    // (the same query for another key) without its fields being made again.
+    if (std::unique_ptr<IDSBase> spare = std::move(spareBase_)) {
+        bool replaced = false;
+        if (spare->ReplaceData(packet.data(), packet.size(), replaced) == DBERR_NONE && replaced)
+            base_ = std::move(spare);
+    }
+    if (!base_) {
         std::unique_ptr<IDSBase> base;
         CheckEngine(CreateDSBase(base));
         base_ = std::move(base);
+        CheckEngine(base_->AppendData(packet.data(), packet.size(), true));
     }
-    CheckEngine(base_->AppendData(packet.data(), packet.size(), true));
     {
         std::unique_ptr<IDSCursor> cursor;
         CheckEngine(CreateDSCursor(cursor));
@@ -262,6 +269,14 @@ void TCustomClientDataSet::InternalClose() {
 
 void TCustomClientDataSet::ReleaseEngine() {
     cursor_.reset();
+    // Kept without its records and with the settings of a new one, for the next open.
+    spareBase_.reset();
+    if (base_ && base_->Reset() == DBERR_NONE && base_->SetProp(basepropLOGCHANGES, 1) == DBERR_NONE &&
+        base_->SetProp(basepropCHANGESMADE, 0) == DBERR_NONE && base_->SetProp(basepropREADONLY, 0) == DBERR_NONE &&
+        base_->SetProp(basepropKEEPTRAILINGBLANKS, 0) == DBERR_NONE &&
+        base_->SetProp(basepropEXPANDARRAYS, 0) == DBERR_NONE &&
+        base_->SetProp(basepropXMLMODE, xmlmodeBINARY) == DBERR_NONE)
+        spareBase_ = std::move(base_);
     base_.reset();
     retainOnClose_ = false;
     filterHandle_ = 0;

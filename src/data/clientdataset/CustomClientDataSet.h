@@ -120,6 +120,7 @@ private:
 
     std::unique_ptr<dsengine::IDSBase> base_;
     std::unique_ptr<dsengine::IDSCursor> cursor_;
+    std::unique_ptr<dsengine::IDSBase> spareBase_;  // the last open's, emptied, for the next
     std::vector<dsengine::DSFLDDesc> defsMadeFrom_;  // the descriptors FieldDefs were made from
     std::optional<std::vector<std::uint8_t>> retained_;
     std::string fileName_;

@@ -3,13 +3,12 @@
 
 #include "base/Exception.h"
 #include "data/clientdataset/DateTimeForms.h"
+#include "dsengine/DSIntf.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <tuple>
-
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -284,6 +283,54 @@ TEST_F(FileDataSet, FilterSelectsOneBillAndFollowsTheSwitches) {
     EXPECT_EQ(MessageOf([&] { ds.LoadPacketFile(other); }), "CDS_Mast: Field 'MASTERBILLID' not found");
     EXPECT_FALSE(ds.Active());
     EXPECT_TRUE(ds.Filtered());
+}
+
+// Packets of one shape opened one after the other (as a provider's packets for one query are):
+// each open shows that packet's rows and settings only.
+TEST_F(FileDataSet, PacketsOfOneShapeOpenAfresh) {
+    const auto binary = [](const std::string& xml) {
+        std::unique_ptr<dsengine::IDSBase> base;
+        EXPECT_EQ(dsengine::CreateDSBase(base), 0u);
+        EXPECT_EQ(base->AppendData(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size(), true), 0u);
+        EXPECT_EQ(base->SetProp(dsengine::basepropXMLMODE, dsengine::xmlmodeBINARY), 0u);
+        std::vector<std::uint8_t> out;
+        EXPECT_EQ(base->StreamDS(out), 0u);
+        return out;
+    };
+    const std::string fields = "<FIELD attrname=\"N\" fieldtype=\"i4\"/><FIELD attrname=\"S\" fieldtype=\"string\" WIDTH=\"4\"/>";
+    const auto changes = [&] {
+        std::uint32_t count = 0;
+        EXPECT_EQ(ds.DSBase()->GetProp(dsengine::basepropCHANGECOUNT, count), 0u);
+        return count;
+    };
+    ds.SetRetainedPacket(binary(Packet(fields, "<ROW N=\"1\" S=\"a\"/>")));
+    ds.Open();
+    ds.BeginEdit();
+    ds.FieldNamed("S").SetVariantValue(TVariant("x"));
+    ds.PostRecord();
+    EXPECT_EQ(changes(), 1u);
+    ds.Close();
+
+    ds.SetRetainedPacket(binary(Packet(fields, "<ROW N=\"2\" S=\"b\"/><ROW N=\"3\"/>")));
+    ds.Open();
+    EXPECT_EQ(ds.RecordTotal(), 2);
+    EXPECT_EQ(ds.FieldNamed("S").StringValue(), "b");
+    EXPECT_EQ(changes(), 0u);
+    EXPECT_TRUE(ds.CanModify());
+    ds.Close();
+
+    // A read-only packet, then another of its shape: both read-only; then a writable one again.
+    const std::string readOnly = "<PARAMS READONLY=\"TRUE\"/>";
+    for (const char* row : {"<ROW N=\"4\"/>", "<ROW N=\"5\"/>"}) {
+        ds.SetRetainedPacket(binary(Packet(fields, row, readOnly)));
+        ds.Open();
+        EXPECT_FALSE(ds.CanModify()) << row;
+        ds.Close();
+    }
+    ds.SetRetainedPacket(binary(Packet(fields, "<ROW N=\"6\"/>")));
+    ds.Open();
+    EXPECT_TRUE(ds.CanModify());
+    EXPECT_EQ(ds.FieldNamed("N").VariantValue(), TVariant(std::int32_t{6}));
 }
 
 TEST_F(FileDataSet, ClearRecordsKeepsTheFields) {
