@@ -918,7 +918,11 @@ std::string TCustomSQLDataSet::PSGetQuoteChar() const {
 }
 
 std::string TCustomSQLDataSet::PSGetTableName() const {
-    return commandType_ == ctTable ? commandText_ : FindTableName(commandText_);
+    if (commandType_ == ctTable) return commandText_;
+    // The text runs as the statement whose table the kept indexes were read for: that table.
+    const std::uint64_t serial = StatementSerial();
+    if (serial != 0 && serial == indexMemo_.Serial) return indexMemo_.Table;
+    return FindTableName(commandText_);
 }
 
 std::uint32_t TCustomSQLDataSet::PSGetLocaleCode() const {
