@@ -186,19 +186,20 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
         const std::uint8_t status = rows.UpdateStatus();
         bool goOn = true;
         if (status == dsRecNew) {
-            const std::vector<TVariant> values = RowValues(true);
-            std::vector<TResolverField> fields = FieldsOf(values, values);
+            std::vector<TVariant> values = RowValues(true);
+            std::vector<TVariant> oldValues = values;  // an inserted row's old values are its new ones
+            std::vector<TResolverField> fields = FieldsOf(std::move(oldValues), std::move(values));
             goOn = ResolveRow(ukInsert, fields, rows.RecordNumber());
         } else if (status == dsRecDeleted) {
             std::vector<TResolverField> fields = FieldsOf(RowValues(false), std::vector<TVariant>());
             goOn = ResolveRow(ukDelete, fields, rows.RecordNumber());
         } else if (status == dsRecUnmodified) {
-            const std::vector<TVariant> oldValues = RowValues(false);
+            std::vector<TVariant> oldValues = RowValues(false);
             rows.MoveNext();
             if (rows.AtEnd()) break;
             // A row without its modified partner stands for nothing; the next row is looked at on its own.
             if (rows.UpdateStatus() != dsRecModified) continue;
-            std::vector<TResolverField> fields = FieldsOf(oldValues, RowValues(true));
+            std::vector<TResolverField> fields = FieldsOf(std::move(oldValues), RowValues(true));
             goOn = ResolveRow(ukModify, fields, rows.RecordNumber());
         }
         if (!goOn) break;
@@ -266,8 +267,8 @@ std::vector<TVariant> TSQLResolver::RowValues(bool asNew) const {
     return values;
 }
 
-std::vector<TResolverField> TSQLResolver::FieldsOf(const std::vector<TVariant>& oldValues,
-                                                   const std::vector<TVariant>& newValues) const {
+std::vector<TResolverField> TSQLResolver::FieldsOf(std::vector<TVariant> oldValues,
+                                                   std::vector<TVariant> newValues) const {
     TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
     std::vector<TResolverField> fields;
     fields.reserve(static_cast<std::size_t>(delta.FieldTotal()));
@@ -286,8 +287,8 @@ std::vector<TResolverField> TSQLResolver::FieldsOf(const std::vector<TVariant>& 
         f.ReadOnly = field.ReadOnly();
         f.FieldKind = field.FieldKind();
         f.ServerCalc = serverCalc_[index];
-        if (index < oldValues.size()) f.OldValue = oldValues[index];
-        if (index < newValues.size()) f.NewValue = newValues[index];
+        if (index < oldValues.size()) f.OldValue = std::move(oldValues[index]);
+        if (index < newValues.size()) f.NewValue = std::move(newValues[index]);
         fields.push_back(std::move(f));
     }
     return fields;
@@ -330,10 +331,10 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
     return errorCount_ <= limit_;
 }
 
-void TSQLResolver::RunStatement(const TGeneratedStatement& statement) {
+void TSQLResolver::RunStatement(TGeneratedStatement& statement) {
     sql::TParams params;
     params.Reserve(static_cast<int>(statement.Params.size()));
-    for (const TStatementParam& p : statement.Params) params.AddValue(p.Value, p.DataType);
+    for (TStatementParam& p : statement.Params) params.AddValue(std::move(p.Value), p.DataType);
     sql::TCustomSQLDataSet& source = *tree_.Source();
     const int rows = source.PSExecuteStatement(statement.Text(), &params);
     if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {

@@ -174,12 +174,13 @@ private:
     void PrepareFields();
     void PrepareInfo();
     void MarkKeyFields();
-    std::vector<TResolverField> FieldsOf(const std::vector<TVariant>& oldValues,
-                                         const std::vector<TVariant>& newValues) const;
+    std::vector<TResolverField> FieldsOf(std::vector<TVariant> oldValues,
+                                         std::vector<TVariant> newValues) const;
     std::vector<TVariant> RowValues(bool asNew) const;
     // Resolves one row; answers false when resolving must stop.
     bool ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo);
-    void RunStatement(const TGeneratedStatement& statement);
+    // Runs the statement; its parameter values are handed over (moved out).
+    void RunStatement(TGeneratedStatement& statement);
     void ReadConflictValues(std::vector<TResolverField>& fields, std::vector<std::vector<std::uint8_t>>& current,
                             std::vector<bool>& currentSet);
     void LogError(const EUpdateError& error, TResolverResponse response, int recordNo,

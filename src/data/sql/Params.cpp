@@ -74,6 +74,12 @@ TParam& TParams::AddValue(const TVariant& value, TFieldType type) {
     return param;
 }
 
+TParam& TParams::AddValue(TVariant&& value, TFieldType type) {
+    TParam& param = Add("", ptInput);
+    param.SetValue(std::move(value), type);
+    return param;
+}
+
 TParam* TParams::FindParam(const std::string& name) {
     for (auto& item : items_)
         if (SameTextAscii(item->Name(), name)) return item.get();

@@ -39,6 +39,10 @@ public:
         value_ = value;
         dataType_ = type;
     }
+    void SetValue(TVariant&& value, TFieldType type) {
+        value_ = std::move(value);
+        dataType_ = type;
+    }
     void Clear() { value_ = TVariant::Null(); }
     bool IsNull() const { return value_.IsNull() || value_.IsEmpty(); }
 
@@ -71,6 +75,7 @@ public:
     TParam& Add(std::string name, TParamType type = ptUnknown);
     // Adds an unnamed input parameter with a value and its data type (ExecuteStatement's lists).
     TParam& AddValue(const TVariant& value, TFieldType type);
+    TParam& AddValue(TVariant&& value, TFieldType type);
     void Clear() { items_.clear(); }
     // The first parameter of that name (ASCII letters without case), or null.
     TParam* FindParam(const std::string& name);
