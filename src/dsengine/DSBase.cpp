@@ -226,6 +226,18 @@ public:
         return DBERR_NONE;
     }
 
+    DBResult Recycle() override {
+        Table& t = *table_;
+        t.Reset();
+        t.logChanges = true;
+        t.changesMade = false;
+        t.readOnly = false;
+        t.keepTrailingBlanks = false;
+        t.expandArrays = false;
+        t.xmlMode = xmlmodeBINARY;
+        return DBERR_NONE;
+    }
+
     DBResult ReplaceData(const std::uint8_t* data, std::size_t size, bool& replaced) override {
         Table& t = *table_;
         try {

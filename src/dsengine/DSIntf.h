@@ -80,6 +80,9 @@ public:
 
     // Removes every record and the change log; the fields stay.
     virtual DBResult Reset() = 0;
+    // As Reset, and every property returns to the value of a new base: the base is then as one
+    // that has just read a packet of its fields without rows (for ReplaceData to refill).
+    virtual DBResult Recycle() = 0;
     // Replaces every record (and the change log) with the rows of `data` when that packet has
     // this base's fields, parameters and kind (`replaced` true); otherwise changes nothing.
     virtual DBResult ReplaceData(const std::uint8_t* data, std::size_t size, bool& replaced) = 0;

@@ -271,12 +271,7 @@ void TCustomClientDataSet::ReleaseEngine() {
     cursor_.reset();
     // Kept without its records and with the settings of a new one, for the next open.
     spareBase_.reset();
-    if (base_ && base_->Reset() == DBERR_NONE && base_->SetProp(basepropLOGCHANGES, 1) == DBERR_NONE &&
-        base_->SetProp(basepropCHANGESMADE, 0) == DBERR_NONE && base_->SetProp(basepropREADONLY, 0) == DBERR_NONE &&
-        base_->SetProp(basepropKEEPTRAILINGBLANKS, 0) == DBERR_NONE &&
-        base_->SetProp(basepropEXPANDARRAYS, 0) == DBERR_NONE &&
-        base_->SetProp(basepropXMLMODE, xmlmodeBINARY) == DBERR_NONE)
-        spareBase_ = std::move(base_);
+    if (base_ && base_->Recycle() == DBERR_NONE) spareBase_ = std::move(base_);
     base_.reset();
     retainOnClose_ = false;
     filterHandle_ = 0;
