@@ -24,18 +24,6 @@ namespace tarnwick::dsengine::detail {
 
 namespace {
 
-int SignificantBcdDigits(const std::uint8_t* record) {
-    tarnwick::TBcd bcd;
-    std::memcpy(&bcd, record, sizeof bcd);
-    int first = 0;
-    while (first < bcd.Precision && bcd.Digit(first) == 0) ++first;
-    return bcd.Precision - first;
-}
-
-}  // namespace
-
-namespace {
-
 constexpr std::uint8_t kMagic[4] = {0x96, 'T', 'W', 'B'};
 constexpr std::uint16_t kVersion = 1;
 constexpr std::uint16_t kFlagDelta = 1;
@@ -233,15 +221,7 @@ DBResult ReadBinaryRows(Table& table, Reader& r, std::uint16_t flags, ErrorState
                 continue;
             }
             if (!r.Bytes(fixed, f.storeSize)) return Bad(err, Format("row %u, field '%s' is cut short", row, f.name.c_str()));
-            std::string problem = VerifyValue(f, fixed);
-            if (problem.empty() && (f.desc.iFldType == fldBCD || f.desc.iFldType == fldFMTBCD)) {
-                // A record may carry leading zero digits (a value put with a wider precision than
-                // the field's); only the digits from the first non-zero one on must fit.
-                const int digits = SignificantBcdDigits(fixed);
-                if (digits > f.desc.iUnits1)
-                    problem = Format("%d digits are more than the field's %d", digits, f.desc.iUnits1);
-            }
-            if (!problem.empty())
+            if (const std::string problem = VerifyValue(f, fixed); !problem.empty())
                 return Bad(err, Format("row %u, field '%s': %s", row, f.name.c_str(), problem.c_str()));
         }
         std::uint8_t* stored = table.RowArena().Allocate(total);

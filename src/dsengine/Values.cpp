@@ -454,8 +454,19 @@ std::string VerifyValue(const FieldInfo& field, const void* value) {
         return b == 0 || b == 1 ? std::string() : Format("%d is no boolean value", b);
     }
     case fldBCD:
-    case fldFMTBCD:
-        return ValidBcd(LoadRaw<TBcd>(p)) ? std::string() : "malformed BCD record";
+    case fldFMTBCD: {
+        const auto bcd = LoadRaw<TBcd>(p);
+        if (!ValidBcd(bcd)) return "malformed BCD record";
+        // A record may carry leading zero digits (a value put with a wider precision than the
+        // field's); the digits from the first non-zero one on must fit the field's precision,
+        // or no packet of the dataset could be read again.
+        int first = 0;
+        while (first < bcd.Precision && bcd.Digit(first) == 0) ++first;
+        const int digits = bcd.Precision - first;
+        if (d.iUnits1 > 0 && digits > d.iUnits1)
+            return Format("%d digits are more than the field's %d", digits, d.iUnits1);
+        return {};
+    }
     case fldDATE: {
         const auto day = LoadRaw<std::int32_t>(p);
         return day >= 1 && day <= kMaxDayNumber ? std::string() : Format("day number %d out of range", day);

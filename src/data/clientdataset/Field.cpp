@@ -295,10 +295,31 @@ std::string TBCDField::GetAsString() const {
     return locale::CurrencyToText(units);
 }
 
+namespace {
+
+// Digits of a BCD record from its first non-zero one on: what must fit a field's precision.
+int SignificantDigits(const TBcd& bcd) {
+    int first = 0;
+    while (first < bcd.Precision && bcd.Digit(first) == 0) ++first;
+    return bcd.Precision - first;
+}
+
+// The largest magnitude a BCD field of `precision` digits and `places` decimals holds.
+double BcdFieldLimit(int precision, int places) {
+    return std::pow(10.0, precision - places) - std::pow(10.0, -places);
+}
+
+}  // namespace
+
 void TBCDField::SetAsVariant(const TVariant& value) {
     const std::int64_t units = VarToCurrency(value);
     const auto stored = BcdNormalize(BcdFromCurrency(units), 32, Size());
     if (!stored) RaiseInvalidValue();
+    // A value wider than the field would be stored but could not be read back from a packet.
+    if (precision_ > 0 && SignificantDigits(*stored) > precision_) {
+        const double limit = BcdFieldLimit(precision_, Size());
+        RaiseRangeError(static_cast<double>(units) / 10000.0, -limit, limit);
+    }
     SetData(&*stored);
 }
 
@@ -336,18 +357,35 @@ std::string DoubleTextForBcd(const std::string& text) {
 }  // namespace
 
 void TFMTBCDField::SetAsVariant(const TVariant& value) {
+    TBcd bcd;
     if (value.VarType() == varFMTBcd) {
-        SetData(&value.Bcd());
-        return;
+        bcd = value.Bcd();
+    } else {
+        const double v = VarToDouble(value);
+        const std::string text = locale::FloatToText(v);
+        // The text form of the value takes an exponent exactly where a BCD cannot hold the value.
+        if (!std::isfinite(v) || text.find('E') != std::string::npos)
+            throw EBcdException(Format("%s is not a valid BCD value", text.c_str()));
+        const auto parsed = BcdFromString(DoubleTextForBcd(text));
+        if (!parsed) throw EBcdException(Format("%s is not a valid BCD value", text.c_str()));
+        bcd = *parsed;
     }
-    const double v = VarToDouble(value);
-    const std::string text = locale::FloatToText(v);
-    // The text form of the value takes an exponent exactly where a BCD cannot hold the value.
-    if (!std::isfinite(v) || text.find('E') != std::string::npos)
-        throw EBcdException(Format("%s is not a valid BCD value", text.c_str()));
-    const auto bcd = BcdFromString(DoubleTextForBcd(text));
-    if (!bcd) throw EBcdException(Format("%s is not a valid BCD value", text.c_str()));
-    SetData(&*bcd);
+    // A value beyond the field's range is refused like any other number out of range; one
+    // within it but with more decimals than the field has digits for could not be read back
+    // from a packet.
+    if (precision_ > 0) {
+        const int places = std::min<int>(bcd.Places(), bcd.Precision);
+        int leading = 0;
+        while (leading < bcd.Precision - places && bcd.Digit(leading) == 0) ++leading;
+        if (bcd.Precision - places - leading > precision_ - Size()) {
+            const double limit = BcdFieldLimit(precision_, Size());
+            double shown = 0;
+            locale::TextToDouble(BcdToString(bcd), shown);
+            RaiseRangeError(shown, -limit, limit);
+        }
+        if (SignificantDigits(bcd) > precision_) RaiseInvalidValue();
+    }
+    SetData(&bcd);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 #include "data/clientdataset/ClientDataSet.h"
 
 #include "base/Exception.h"
+#include "base/Text.h"
+#include "base/ValueForms.h"
 #include "data/clientdataset/DateTimeForms.h"
 #include "dsengine/DSIntf.h"
 
@@ -481,6 +483,37 @@ TEST_F(FileDataSet, PacketFlagsRefuseChanges) {
     ds.SetReadOnly(true);
     ds.LoadPacketFile(Write("b.XML", Packet(fields, "<ROW ID=\"A\"/>")));
     EXPECT_EQ(MessageOf([&] { ds.BeginEdit(); }), "CDS_Mast: Cannot modify a read-only dataset");
+}
+
+// A decimal wider than its field is refused when assigned, as other numbers out of their range
+// are; what was posted survives a close and open.
+TEST_F(FileDataSet, DecimalsWiderThanTheirFieldAreRefusedAtAssignment) {
+    ds.LoadPacketFile(Write("p.XML", Packet("<FIELD attrname=\"PRICE\" fieldtype=\"fixed\" WIDTH=\"6\" DECIMALS=\"2\"/>"
+                                            "<FIELD attrname=\"COST\" fieldtype=\"fixedFMT\" WIDTH=\"6\" DECIMALS=\"2\"/>",
+                                            "<ROW PRICE=\"1.50\" COST=\"2.25\"/>")));
+    ds.BeginEdit();
+    const std::string range = " is not a valid value for field '%s'. The allowed range is -9999.99 to 9999.99";
+    for (const char* name : {"PRICE", "COST"}) {
+        TField& field = ds.FieldNamed(name);
+        for (const TVariant& value : {TVariant(std::int32_t{123456789}), TVariant(10000.0), TVariant("-10000")}) {
+            EXPECT_EQ(MessageOf([&] { field.SetVariantValue(value); }),
+                      VarToText(value) + Format(range.c_str(), name))
+                << name;
+        }
+    }
+    EXPECT_EQ(MessageOf([&] { ds.FieldNamed("COST").SetVariantValue(TVariant(*BcdFromString("12345.6"))); }),
+              "12345.6" + Format(range.c_str(), "COST"));
+    // Within the range, but more digits than the field holds.
+    EXPECT_EQ(MessageOf([&] { ds.FieldNamed("COST").SetVariantValue(TVariant(*BcdFromString("1.234567"))); }),
+              "Invalid value for field 'COST'");
+    ds.FieldNamed("PRICE").SetVariantValue(TVariant(9999.99));
+    ds.FieldNamed("COST").SetVariantValue(TVariant("-9999.99"));
+    ds.PostRecord();
+
+    ds.Close();
+    ds.Open();
+    EXPECT_EQ(ds.FieldNamed("PRICE").StringValue(), "9999.99");
+    EXPECT_EQ(ds.FieldNamed("COST").StringValue(), "-9999.99");
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ protected:
         for (const Column& c : columns_) {
             TFieldDef& def = FieldDefs().Add(c.name, c.type, c.size, c.required);
             def.FieldNo = no++;
-            def.Precision = c.type == ftBCD || c.type == ftFMTBcd ? 18 : 0;
+            def.Precision = c.type == ftBCD ? 18 : c.type == ftFMTBcd ? 32 : 0;
             if (c.readOnly) def.Attributes.Include(faReadonly);
         }
         CreateFields();
