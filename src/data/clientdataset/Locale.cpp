@@ -271,16 +271,22 @@ bool ReadNumber(std::string_view text, std::size_t& pos, int maxDigits, int& val
 }
 
 // y/M/d with "/" or "-" between the parts (the same separator twice).
+// Leaves its arguments as they were when the text holds no date (a time alone keeps the zero
+// date its caller set).
 bool ReadDate(std::string_view text, std::size_t& pos, int& year, int& month, int& day) {
     std::size_t p = pos;
-    if (!ReadNumber(text, p, 4, year)) return false;
+    int y = 0, m = 0, d = 0;
+    if (!ReadNumber(text, p, 4, y)) return false;
     if (p >= text.size() || (text[p] != kDateSeparator && text[p] != '-')) return false;
     const char separator = text[p++];
-    if (!ReadNumber(text, p, 2, month)) return false;
+    if (!ReadNumber(text, p, 2, m)) return false;
     if (p >= text.size() || text[p] != separator) return false;
     ++p;
-    if (!ReadNumber(text, p, 2, day)) return false;
+    if (!ReadNumber(text, p, 2, d)) return false;
     pos = p;
+    year = y;
+    month = m;
+    day = d;
     return true;
 }
 

@@ -172,6 +172,9 @@ TEST_F(FieldValues, AssignmentsConvertForTheDestinationClass) {
         {"CLOCK", TVariant::FromDateTime(when), TVariant::FromDateTime(30605250 / double(kMSecsPerDay)), "08:30:05"},
         {"WHEN", TVariant("2026/12/10 08:30:05"),
          TVariant::FromDateTime(*EncodeDateTime(2026, 12, 10, 8, 30, 5, 0)), "2026/12/10 08:30:05"},
+        // A time alone falls on the zero date.
+        {"WHEN", TVariant("08:30:00"), TVariant::FromDateTime(8.5 / 24), "1899/12/30 08:30:00"},
+        {"STAMP", TVariant("00:30:00"), TVariant(TSQLTimeStamp{1899, 12, 30, 0, 30, 0, 0}), "1899/12/30 00:30:00"},
         {"STAMP", TVariant(stamp), TVariant(stamp), "2026/12/10 08:30:05"},
         {"STAMP", TVariant::FromDateTime(when), TVariant(stamp), "2026/12/10 08:30:05"},
         {"STAMP", TVariant("2026/12/10"), TVariant(TSQLTimeStamp{2026, 12, 10, 0, 0, 0, 0}), "2026/12/10"},
