@@ -516,5 +516,26 @@ TEST_F(FileDataSet, DecimalsWiderThanTheirFieldAreRefusedAtAssignment) {
     EXPECT_EQ(ds.FieldNamed("COST").StringValue(), "-9999.99");
 }
 
+// The limits of a filter's constant count characters: a key of many-byte characters finds its
+// own lines and no other bill's.
+TEST_F(FileDataSet, LongBillIdentifiersFindTheirOwnLines) {
+    std::string shared;
+    for (int i = 0; i < 85; ++i) shared += "綠";
+    const std::string billA = shared + "茶茶茶茶茶";  // 90 characters, 270 bytes
+    const std::string billB = shared + "水水水水水";
+    const std::string fields = "<FIELD attrname=\"LINE_NO\" fieldtype=\"i4\"/>"
+                               "<FIELD attrname=\"MASTERBILLID\" fieldtype=\"string\" WIDTH=\"400\"/>";
+    ds.LoadPacketFile(Write("d.XML", Packet(fields, "<ROW LINE_NO=\"1\" MASTERBILLID=\"" + billA + "\"/>"
+                                                    "<ROW LINE_NO=\"2\" MASTERBILLID=\"" + billB + "\"/>"
+                                                    "<ROW LINE_NO=\"3\" MASTERBILLID=\"" + billA + "\"/>")));
+    for (const auto& [bill, lines] : std::vector<std::pair<std::string, std::vector<int>>>{
+             {billA, {1, 3}}, {billB, {2}}, {shared, {}}}) {
+        ds.SetFiltered(false);
+        ds.SetFilter("MASTERBILLID = '" + bill + "'");
+        ds.SetFiltered(true);
+        EXPECT_EQ(Walk(), lines) << bill.size() << " bytes";
+    }
+}
+
 }  // namespace
 }  // namespace tarnwick

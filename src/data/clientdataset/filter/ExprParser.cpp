@@ -7,6 +7,15 @@
 
 namespace tarnwick {
 
+std::string_view Utf8CharacterPrefix(std::string_view text, std::size_t maxChars) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // inside a character
+        if (chars++ == maxChars) return text.substr(0, i);
+    }
+    return text;
+}
+
 namespace {
 
 bool IsBlank(char c) {
@@ -194,7 +203,7 @@ void TExprParser::ReadString() {
         ++p;
     }
     pos_ = p + 1;
-    tokenText_ = Utf8Prefix(value, kMaxConstant);
+    tokenText_ = Utf8CharacterPrefix(value, kMaxConstant);
     token_ = TToken::tkString;
 }
 

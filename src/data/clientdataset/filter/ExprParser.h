@@ -59,6 +59,10 @@ struct TExprNode {
     std::unique_ptr<TExprNode> Right;
 };
 
+// The longest prefix of UTF-8 `text` holding at most `maxChars` characters. The constant limits
+// of filters count characters, so that a key of many-byte characters is kept as long as any other.
+std::string_view Utf8CharacterPrefix(std::string_view text, std::size_t maxChars);
+
 class TExprParser {
 public:
     TExprParser(const IFilterFields& fields, std::string_view text);
@@ -66,7 +70,7 @@ public:
     // The condition of the whole text; raises on any fault of the text.
     std::unique_ptr<TExprNode> Parse();
 
-    // Longest constant kept; further characters are dropped.
+    // Longest constant kept, in characters; further characters are dropped.
     static constexpr std::size_t kMaxConstant = 256;
 
 private:

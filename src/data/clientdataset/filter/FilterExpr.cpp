@@ -135,7 +135,7 @@ TConstantForm ConstantForm(const std::string& text, TFilterValueKind kind) {
     switch (kind) {
     case TFilterValueKind::vkText: {
         TConstantForm form{kEngineTypeString, {}};
-        const std::string_view cut = Utf8Prefix(text, TFilterExpr::kMaxStringBytes);
+        const std::string_view cut = Utf8CharacterPrefix(text, TFilterExpr::kMaxStringChars);
         form.Bytes.assign(cut.begin(), cut.end());
         form.Bytes.push_back(0);
         return form;
@@ -235,7 +235,7 @@ std::vector<std::uint8_t> TFilterExpr::Build(const TExprNode& root) const {
     if (text && !options_.Contains(foNoPartialCompare) && constant.size() > 1 &&
         constant.back() == '*') {
         constant.pop_back();
-        partial = static_cast<std::uint16_t>(Utf8Length(Utf8Prefix(constant, kMaxStringBytes)));
+        partial = static_cast<std::uint16_t>(Utf8Length(Utf8CharacterPrefix(constant, kMaxStringChars)));
     }
     const TConstantForm form = ConstantForm(constant, kind);
 

@@ -22,8 +22,8 @@ public:
     // 16-bit field's range or a field type that has no constant form.
     std::vector<std::uint8_t> Build(const TExprNode& root) const;
 
-    // Longest string constant written into the image, in bytes (a zero byte follows).
-    static constexpr std::size_t kMaxStringBytes = 255;
+    // Longest string constant written into the image, in characters (a zero byte follows).
+    static constexpr std::size_t kMaxStringChars = 255;
 
 private:
     TFilterOptions options_;

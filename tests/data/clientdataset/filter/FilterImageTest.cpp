@@ -37,8 +37,10 @@ TEST(FilterImage, TextsGiveTheirImages) {
     const std::string longText = "MASTERBILLID = '" + long300 + "'";
     const std::string deepText = std::string(100000, '(') + "MASTERBILLID='B'" + std::string(100000, ')');
     const std::string cjkText = "MASTERBILLID = '" + cjk100 + "'";
-    std::string cjk85;
-    for (int i = 0; i < 85; ++i) cjk85 += "綠";  // 255 bytes: no character is cut
+    std::string cjk255, cjk300;
+    for (int i = 0; i < 300; ++i) (i < 255 ? cjk255 : cjk300) += "綠";
+    cjk300 = cjk255 + cjk300;
+    const std::string cjk300Text = "MASTERBILLID = '" + cjk300 + "'";
 
     const TFilterOptions none{};
     const TFilterOptions ci = foCaseInsensitive;
@@ -79,9 +81,10 @@ TEST(FilterImage, TextsGiveTheirImages) {
         {"MASTERBILLID = 'b0*'", ci, "=[ci=1 partial=2](#2 MASTERBILLID, str 'b0')"},
         {"MASTERBILLID = 'b0*'", ci | noPartial, "=[ci=1 partial=0](#2 MASTERBILLID, str 'b0*')"},
         {"MASTERBILLID = '*'", ci, "=[ci=1 partial=0](#2 MASTERBILLID, str '*')"},
-        // Long keys: the first 255 bytes, never half a character.
+        // Long keys: the first 255 characters, however many bytes they take.
         {longText.c_str(), none, "=(#2 MASTERBILLID, str '" + long300.substr(0, 255) + "')"},
-        {cjkText.c_str(), none, "=(#2 MASTERBILLID, str '" + cjk85 + "')"},
+        {cjkText.c_str(), none, "=(#2 MASTERBILLID, str '" + cjk100 + "')"},
+        {cjk300Text.c_str(), none, "=(#2 MASTERBILLID, str '" + cjk255 + "')"},
         // Names and keys in CJK text.
         {"品名 = '綠茶'", none, "=(#9 品名, str '綠茶')"},
         // Integer fields: the constant takes the field's width.
