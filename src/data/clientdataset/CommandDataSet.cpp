@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
+#include <utility>
 
 namespace tarnwick {
 
@@ -223,7 +225,21 @@ void TCommandDataSet::Reconcile(const std::vector<std::uint8_t>& delta,
     reconcileHandlerError_.clear();
     std::unique_ptr<IDSBase> reconcileBase;
     if (!errors.empty()) CheckEngine(DSBase()->CreateEmptyCopy(copymodeSAMEFIELDS, reconcileBase));
-    CheckEngine(DSBase()->Reconcile(reconcileBase.get(), delta, errors, this, &ReconcileCallback));
+    closeAfterReconcile_ = false;
+    const DBResult status = DSBase()->Reconcile(reconcileBase.get(), delta, errors, this, &ReconcileCallback);
+    // A handler that closed the dataset: the engine is done with it now.
+    if (std::exchange(closeAfterReconcile_, false)) {
+        std::exception_ptr failure;
+        try {
+            CheckEngine(status);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        Close();
+        if (failure) std::rethrow_exception(failure);
+        return;
+    }
+    CheckEngine(status);
 
     // Back to the row that was current, or the nearest one when it went with its change.
     std::uint32_t total = 0;
@@ -240,6 +256,12 @@ void TCommandDataSet::Reconcile(const std::vector<std::uint8_t>& delta,
     FetchCurrentRecord();
     SetAtStart(false);
     SetAtEnd(false);
+}
+
+bool TCommandDataSet::DeferClose() {
+    if (!inReconcile_) return false;
+    closeAfterReconcile_ = true;
+    return true;
 }
 
 std::uint32_t TCommandDataSet::ReconcileCallback(void* clientData, std::int32_t previousError,

@@ -78,7 +78,8 @@ public:
     // The application server held (null when none).
     IAppServer* AppServer() const { return appServer_.get(); }
     bool HasAppServer() const { return appServer_ != nullptr; }
-    // True while the reconcile callback runs.
+    // True while the reconcile callback runs. A close asked for meanwhile (by OnReconcileError)
+    // is done once the engine has finished reconciling, before ApplyChanges returns.
     bool InReconcile() const { return inReconcile_; }
 
     // BCD values are stored with the field's places and at most its digits, so that the delta
@@ -92,6 +93,7 @@ protected:
     std::vector<std::uint8_t> FetchPacket() override;
     bool HasProvider() const override { return !providerName_.empty(); }
     void InternalClose() override;
+    bool DeferClose() override;
 
 private:
     // The held application server, looked up and created when none is held.
@@ -113,6 +115,7 @@ private:
     std::shared_ptr<IAppServer> appServer_;
     TReconcileErrorEvent onReconcileError_;
     bool inReconcile_ = false;
+    bool closeAfterReconcile_ = false;
     std::string reconcileHandlerError_;
     bool destroying_ = false;
 };

@@ -11,7 +11,7 @@ TDataSet::~TDataSet() = default;
 void TDataSet::SetActive(bool value) {
     if (value == Active()) return;
     if (value) OpenDataSet();
-    else CloseDataSet();
+    else if (!DeferClose()) CloseDataSet();
 }
 
 void TDataSet::OpenDataSet() {

@@ -133,6 +133,9 @@ protected:
     virtual void InternalCancel() {}
     // Called once an open has completed (browse state, first record fetched).
     virtual void AfterOpenDone() {}
+    // Asked before a close: true when the subclass closes later itself (the close is asked for
+    // while the dataset's engine objects are still in use further up the stack).
+    virtual bool DeferClose() { return false; }
 
     // One field per definition (recursively for child definitions is not done), skipping
     // definitions of no type and hidden ones.

@@ -189,9 +189,13 @@ TEST_F(CommandDataSetTest, EditAndInsertAreWrittenByApply) {
 TEST_F(CommandDataSetTest, ApplyWithoutChangesReachesNothing) {
     Build();
     OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P1'");
+    // Without its provider, any call on the held server fails (see ServerHeldAfterItsProviderWent):
+    // an apply that reached the provider could not answer 0.
+    owner_->RemoveComponent(*provider_).reset();
+    provider_ = nullptr;
     EXPECT_EQ(cds_->ApplyChanges(0), 0);
     EXPECT_FALSE(connection_->TransactionActive());
-    cds_->Close();
+    MessageOf([&] { cds_->Close(); });  // the reset call at close has no provider either
     EXPECT_EQ(MessageOf([&] { cds_->ApplyChanges(0); }),
               "ClientDataSet2: Cannot perform this operation on a closed dataset");
 }
@@ -572,6 +576,29 @@ TEST_F(CommandDataSetTest, FailingReconcileHandlerAbortsTheRowWithoutRaising) {
     EXPECT_EQ(cds_->ApplyChanges(0), 1);
     EXPECT_EQ(cds_->ReconcileHandlerError(), "handler broke");
     EXPECT_EQ(cds_->ChangeCount(), 0);
+}
+
+TEST_F(CommandDataSetTest, ReconcileHandlerThatClosesTheDatasetClosesItOnceReconciled) {
+    Build();
+    int calls = 0;
+    cds_->SetOnReconcileError([&calls](TCommandDataSet& ds, EReconcileError&, TUpdateKind, TReconcileAction action) {
+        ++calls;
+        ds.Close();
+        return action;
+    });
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'x'");
+    for (const char* id : {"P2", "P9", "P3"}) {  // P2 and P3 exist already
+        cds_->BeginInsert();
+        cds_->FieldNamed("PROD_ID").SetVariantValue(TVariant(id));
+        cds_->PostRecord();
+    }
+    EXPECT_EQ(cds_->ApplyChanges(-1), 2);
+    EXPECT_EQ(calls, 2);
+    EXPECT_FALSE(cds_->Active());
+    EXPECT_TRUE(cds_->ReconcileHandlerError().empty());
+    EXPECT_EQ(Value("SELECT COUNT(*) FROM PRODUCT"), "4");
+    OpenWith("SELECT * FROM PRODUCT where PROD_ID = 'P9'");
+    EXPECT_EQ(cds_->RecordTotal(), 1);
 }
 
 TEST_F(CommandDataSetTest, ServerHeldAfterItsProviderWentFailsCleanly) {
