@@ -310,10 +310,7 @@ private:
     static bool ParseStatus(std::string_view text, std::uint8_t& status) {
         unsigned value = 0;
         const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (ec != std::errc() || ptr != text.data() + text.size()) return false;
-        if (value != dsRecUnmodified && value != dsRecOrg && value != dsRecDeleted &&
-            value != dsRecNew && value != dsRecModified)
-            return false;
+        if (ec != std::errc() || ptr != text.data() + text.size() || !IsRowStatus(value)) return false;
         status = static_cast<std::uint8_t>(value);
         return true;
     }

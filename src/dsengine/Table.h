@@ -242,6 +242,12 @@ void WritePacket(const PacketContent& content, std::uint32_t xmlMode,
 // The rows of a whole table with its change log, as StreamDS writes them.
 PacketContent TableContent(Table& table);
 
+// The update statuses a packet row may carry, in either packet form (a delta's rows keep theirs).
+inline bool IsRowStatus(unsigned status) {
+    return status == dsRecUnmodified || status == dsRecOrg || status == dsRecDeleted ||
+           status == dsRecNew || status == dsRecModified;
+}
+
 // Names of the packet parameter and row attributes the engine reserves.
 inline constexpr const char* kDeltaParam = "DATASET_DELTA";
 inline constexpr const char* kRowStateAttr = "RowState";

@@ -261,6 +261,31 @@ TEST(PacketRead, LargePacketsAreReadInPiecesWithRowNumbersIntact) {
     EXPECT_THAT(b.Error(), HasSubstr("row 5000: field 'ID': value '50x0'"));
 }
 
+TEST(PacketRead, RowStatusesFollowOneRuleInBothForms) {
+    // A delta packet in binary form, one i4 field N; `status` is the row's update status.
+    const auto binaryDelta = [](std::uint8_t status) {
+        std::vector<std::uint8_t> p = {0x96, 'T', 'W', 'B', 1, 0, 3, 0, 1, 0, 0, 0, 1, 'N'};
+        const std::int32_t desc[5] = {fldINT32, 0, 0, 0, 0};
+        const auto* d = reinterpret_cast<const std::uint8_t*>(desc);
+        p.insert(p.end(), d, d + sizeof desc);
+        p.insert(p.end(), {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, status, 0, 7, 0, 0, 0});
+        return p;
+    };
+    Loaded fine = Load(binaryDelta(dsRecNew));
+    ASSERT_EQ(fine.status, DBERR_NONE) << fine.Error();
+    // Its XML form reads back.
+    Loaded again = Load(Stream(*fine.base, xmlmodeXMLUTF8));
+    ASSERT_EQ(again.status, DBERR_NONE) << again.Error();
+    EXPECT_EQ(again.Count(), 1u);
+
+    Loaded odd = Load(binaryDelta(20));
+    EXPECT_EQ(odd.status, DBERR_INVALIDPACKET);
+    EXPECT_THAT(odd.Error(), HasSubstr("row 1: status 20 is not known"));
+    Loaded oddXml = Load(Packet(R"(<FIELD attrname="N" fieldtype="i4"/>)", R"(<ROW RowState="20" N="7"/>)",
+                                R"( DATASET_DELTA="TRUE")"));
+    EXPECT_THAT(oddXml.Error(), HasSubstr("row 1: RowState '20' is not a record status"));
+}
+
 TEST(PacketRead, ByteOrderMarkCommentsAndEmptyRowData) {
     Loaded l = Load("\xEF\xBB\xBF" + Packet(R"(<FIELD attrname="N" fieldtype="i4"/>)",
                                             R"(<!-- <ROW N="9"/> --><ROW N="1"/><?pi x?><ROW N="2"></ROW>)"));
