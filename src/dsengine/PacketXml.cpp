@@ -50,8 +50,9 @@ struct SubtypeEntry {
     std::int32_t subtype;
 };
 const SubtypeEntry kSubtypes[] = {
+    // A GUID is text: a GUID subtype on bytes would give a text field over a buffer without
+    // its terminating zero.
     {"FixedChar", fldZSTRING, fldstFIXED},  {"Guid", fldZSTRING, fldstGUID},
-    {"Guid", fldBYTES, fldstGUID},          {"Guid", fldVARBYTES, fldstGUID},
     {"Autoinc", fldINT32, fldstAUTOINC},    {"Money", fldFLOAT, fldstMONEY},
     {"Text", fldBLOB, fldstMEMO},           {"Binary", fldBLOB, fldstBINARY},
     {"Binary", fldVARBYTES, fldstNONE},

@@ -225,6 +225,9 @@ TEST(PacketRead, MalformedPacketsNameWhatIsWrongAndWhere) {
         {Packet(i4, R"(<ROW RowState="8" N="1"/>)"), "row 1: new values of a modified record without its old values"},
         {Packet(i4, R"(<ROW RowState="3" N="1"/>)"), "row 1: RowState '3' is not a record status"},
         {Packet(i4, R"(<ROW RowUnchanged="2" N="1"/>)"), "row 1: RowUnchanged '2' is not a list of field numbers"},
+        // A GUID is text; on bytes it would give a text field over a buffer without its end.
+        {Packet(R"(<FIELD attrname="G" fieldtype="bytes" WIDTH="16" SUBTYPE="Guid"/>)", ""), "SUBTYPE 'Guid' does not fit bytes"},
+        {Packet(R"(<FIELD attrname="G" fieldtype="varbytes" WIDTH="16" SUBTYPE="Guid"/>)", ""), "SUBTYPE 'Guid' does not fit varbytes"},
         {good.substr(0, good.size() - 30), "Unreadable data packet"},
         {good.substr(0, good.find("<ROWDATA>") + 9), "ROWDATA is not closed"},
         {"", "the packet is empty"},
