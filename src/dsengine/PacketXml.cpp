@@ -82,6 +82,16 @@ bool ParsePositive(std::string_view text, std::int32_t& value) {
 
 // ---- reading -----------------------------------------------------------------------------------
 
+// The name of an attribute that an element carries twice (the parser keeps both and a lookup
+// finds only the first), or nullptr.
+const char* RepeatedAttribute(const pugi::xml_node& node) {
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+        for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
+            if (std::strcmp(a.name(), b.name()) == 0) return a.name();
+    return nullptr;
+}
+
+
 // Finds the ROWDATA start tag, skipping comments, processing instructions, CDATA and quoted
 // attribute values. Answers false when there is none.
 bool FindRowData(const char* data, std::size_t size, std::size_t& contentStart, bool& selfClosing) {
@@ -151,6 +161,8 @@ DBResult ReadField(const pugi::xml_node& node, std::size_t number, FieldInfo& fi
     if (field.name.empty() || field.name.size() > 31)
         return BadPacket(err, where + ": attrname " + Quote(field.name) + " is not 1 to 31 bytes");
     const std::string named = where + " (" + field.name + ")";
+    if (const char* repeated = RepeatedAttribute(node))
+        return BadPacket(err, named + Format(" carries the attribute '%s' twice", repeated));
     const pugi::xml_attribute typeAttr = node.attribute("fieldtype");
     if (!typeAttr) return BadPacket(err, named + " has no fieldtype");
     const std::string_view word = typeAttr.value();
@@ -263,6 +275,13 @@ public:
         std::memset(fixed_.data(), 0, fixedSize_);
         std::uint8_t status = dsRecUnmodified;
         std::size_t expected = 0;
+        bool statusSeen = false, unchangedSeen = false;
+        // A row holds its values as attributes; nothing inside it would be read.
+        if (const pugi::xml_node inner = node.first_child()) {
+            if (inner.type() == pugi::node_element)
+                return Fail(Format("a <%s> element stands inside the ROW (rows cannot hold rows)", inner.name()));
+            return Fail("text stands inside the ROW (a row holds its values as attributes only)");
+        }
         for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
             const char* name = a.name();
             std::int32_t index = -1;
@@ -275,15 +294,21 @@ public:
             }
             if (index < 0) {
                 if (!rowStateIsField_ && std::strcmp(name, kRowStateAttr) == 0) {
+                    if (statusSeen) return Fail(Format("attribute '%s' appears twice", name));
+                    statusSeen = true;
                     if (!ParseStatus(a.value(), status)) return Fail(Format("RowState %s is not a record status", Quote(a.value()).c_str()));
                     continue;
                 }
                 if (!unchangedIsField_ && std::strcmp(name, kRowUnchangedAttr) == 0) {
+                    if (unchangedSeen) return Fail(Format("attribute '%s' appears twice", name));
+                    unchangedSeen = true;
                     unchangedList_ = a.value();
                     continue;
                 }
                 return Fail(Format("attribute '%s' names no field", name));
             }
+            if (states_[static_cast<std::size_t>(index)] != BLANK_NULL)
+                return Fail(Format("field '%s' is given twice", table_.Fields()[static_cast<std::size_t>(index)].name.c_str()));
             expected = static_cast<std::size_t>(index) + 1;
             const DBResult r = Value(static_cast<std::uint32_t>(index), a.value());
             if (r != DBERR_NONE) return r;
@@ -494,6 +519,8 @@ DBResult ReadMetadata(Table& table, const pugi::xml_node& packet, ErrorState& er
         fields.push_back(std::move(field));
     }
     std::vector<std::pair<std::string, std::string>> params;
+    if (const char* repeated = RepeatedAttribute(metadata.child("PARAMS")))
+        return BadPacket(err, Format("PARAMS carries the attribute '%s' twice", repeated));
     for (const pugi::xml_attribute a : metadata.child("PARAMS").attributes())
         params.emplace_back(a.name(), a.value());
     const bool delta = std::any_of(params.begin(), params.end(), [](const auto& p) {

@@ -228,6 +228,13 @@ TEST(PacketRead, MalformedPacketsNameWhatIsWrongAndWhere) {
         // A GUID is text; on bytes it would give a text field over a buffer without its end.
         {Packet(R"(<FIELD attrname="G" fieldtype="bytes" WIDTH="16" SUBTYPE="Guid"/>)", ""), "SUBTYPE 'Guid' does not fit bytes"},
         {Packet(R"(<FIELD attrname="G" fieldtype="varbytes" WIDTH="16" SUBTYPE="Guid"/>)", ""), "SUBTYPE 'Guid' does not fit varbytes"},
+        // Nothing written in a row may be passed over.
+        {Packet(i4, R"(<ROW N="1"/><ROW N="2"><ROW N="3"/></ROW>)"), "row 2: a <ROW> element stands inside the ROW"},
+        {Packet(i4, R"(<ROW N="1">4</ROW>)"), "row 1: text stands inside the ROW"},
+        {Packet(i4, R"(<ROW N="1"/><ROW N="2" N="3"/>)"), "row 2: field 'N' is given twice"},
+        {Packet(i4, R"(<ROW RowState="4" RowState="2" N="1"/>)"), "row 1: attribute 'RowState' appears twice"},
+        {Packet(R"(<FIELD attrname="S" fieldtype="string" WIDTH="3" WIDTH="30"/>)", ""), "FIELD 1 (S) carries the attribute 'WIDTH' twice"},
+        {Packet(i4, "", R"( LCID="1028" LCID="1033")"), "PARAMS carries the attribute 'LCID' twice"},
         {good.substr(0, good.size() - 30), "Unreadable data packet"},
         {good.substr(0, good.find("<ROWDATA>") + 9), "ROWDATA is not closed"},
         {"", "the packet is empty"},
