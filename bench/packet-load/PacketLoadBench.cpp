@@ -2,7 +2,10 @@
 // loaded with LoadPacketFile and walked, reading every field's VariantValue; the same file is also
 // parsed bare with pugixml, so the ratio shows what the engine and the fields add.
 //
-//   packet_load_bench [rows] [packet path]
+//   packet_load_bench [rows] [packet path] [MB of the non-packet file]
+//
+// A file of the given size (default: the packet's) that is XML but no data packet is then loaded
+// too: the time and peak memory until it is refused.
 //
 // Peak memory is the rise of VmHWM over VmRSS before each phase (the peak is reset between
 // phases through /proc/self/clear_refs).
@@ -152,5 +155,33 @@ int main(int argc, char** argv) {
                 parsePeakKb / 1024.0);
     std::printf("speed ratio load+walk / bare parse: %.2f (goal >= 0.33)\n", parseSeconds / totalSeconds);
     if (argc <= 2) std::filesystem::remove(path);
+
+    // A large XML file that is no data packet: refused, at what cost.
+    const double otherMb = argc > 3 ? std::atof(argv[3]) : fileMb;
+    const std::string other = path + ".other.XML";
+    {
+        std::ofstream out(other, std::ios::binary);
+        out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<report>\n";
+        const std::string line = "  <line shop=\"0001\" text=\"this export is not a data packet\"/>\n";
+        for (double written = 0; written < otherMb * 1024 * 1024; written += static_cast<double>(line.size()))
+            out << line;
+        out << "</report>\n";
+    }
+    const double otherFileMb = static_cast<double>(std::filesystem::file_size(other)) / (1024.0 * 1024.0);
+    ResetPeak();
+    const long rssBeforeOther = StatusKb("VmRSS");
+    start = std::chrono::steady_clock::now();
+    std::string refusal = "(not refused)";
+    try {
+        dataset.LoadPacketFile(other);
+    } catch (const std::exception& e) {
+        refusal = e.what();
+    }
+    const double otherSeconds = Seconds(start);
+    const long otherPeakKb = StatusKb("VmHWM") - rssBeforeOther;
+    std::filesystem::remove(other);
+    std::printf("non-packet %.1f MB refused in %.3f s, peak memory %.1f MB (%.2f x file size): %.100s\n",
+                otherFileMb, otherSeconds, otherPeakKb / 1024.0, otherPeakKb / 1024.0 / otherFileMb,
+                refusal.c_str());
     return 0;
 }

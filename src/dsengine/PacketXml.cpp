@@ -82,6 +82,8 @@ bool ParsePositive(std::string_view text, std::int32_t& value) {
 
 // ---- reading -----------------------------------------------------------------------------------
 
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 // The name of an attribute that an element carries twice (the parser keeps both and a lookup
 // finds only the first), or nullptr.
 const char* RepeatedAttribute(const pugi::xml_node& node) {
@@ -89,6 +91,49 @@ const char* RepeatedAttribute(const pugi::xml_node& node) {
         for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute())
             if (std::strcmp(a.name(), b.name()) == 0) return a.name();
     return nullptr;
+}
+
+// A packet's document element must come within its first bytes, after at most the declaration,
+// blanks, comments and a document type: anything else is refused before the whole file is
+// parsed. Answers the problem, empty when the start looks like a packet (or the text is too
+// short to tell, which the parser then reports).
+constexpr std::size_t kPrologLimit = 64 * 1024;
+
+std::string CheckPacketStart(std::string_view text) {
+    const std::string_view head = text.substr(0, kPrologLimit);
+    std::size_t pos = 0;
+    for (;;) {
+        while (pos < head.size() && IsBlank(head[pos])) ++pos;
+        if (pos >= head.size()) break;
+        if (head[pos] != '<')
+            return Format("the file does not start like a data packet (byte %zu is no '<')", pos);
+        std::size_t end = std::string_view::npos;
+        if (head.compare(pos, 2, "<?") == 0) {
+            end = head.find("?>", pos);
+            if (end != std::string_view::npos) end += 2;
+        } else if (head.compare(pos, 4, "<!--") == 0) {
+            end = head.find("-->", pos);
+            if (end != std::string_view::npos) end += 3;
+        } else if (head.compare(pos, 9, "<!DOCTYPE") == 0) {
+            int depth = 0;
+            for (std::size_t i = pos + 9; i < head.size() && end == std::string_view::npos; ++i) {
+                if (head[i] == '[') ++depth;
+                else if (head[i] == ']') --depth;
+                else if (head[i] == '>' && depth <= 0) end = i + 1;
+            }
+        } else {
+            std::size_t nameEnd = pos + 1;
+            while (nameEnd < head.size() && IsNameChar(static_cast<unsigned char>(head[nameEnd]))) ++nameEnd;
+            const std::string_view name = head.substr(pos + 1, nameEnd - pos - 1);
+            if (name == "DATAPACKET" || nameEnd == head.size()) return {};
+            return Format("the document element is <%s>, not <DATAPACKET>", std::string(Utf8Prefix(name, 60)).c_str());
+        }
+        if (end == std::string_view::npos) break;
+        pos = end;
+    }
+    if (text.size() <= kPrologLimit) return {};
+    return Format("the file does not start like a data packet (no DATAPACKET element in its first %zu bytes)",
+                  kPrologLimit);
 }
 
 
@@ -629,9 +674,13 @@ DBResult ReadXmlPacket(Table& table, const char* data, std::size_t size, ErrorSt
     }
     const std::string_view text(data, size);
     if (const std::string problem = CheckEncoding(text); !problem.empty()) return BadPacket(err, problem);
+    if (const std::string problem = CheckPacketStart(text); !problem.empty()) return BadPacket(err, problem);
     std::size_t contentStart = 0;
     bool selfClosing = true;
+    // The packet without its rows (they are read in pieces below); the text itself when it has
+    // none.
     std::string header;
+    std::string_view headerText = text;
     const char* rowsBegin = nullptr;
     const char* rowsEnd = nullptr;
     if (FindRowData(data, size, contentStart, selfClosing) && !selfClosing) {
@@ -641,14 +690,13 @@ DBResult ReadXmlPacket(Table& table, const char* data, std::size_t size, ErrorSt
         header.reserve(contentStart + size - close);
         header.append(data, contentStart);
         header.append(data + close, size - close);
+        headerText = header;
         rowsBegin = data + contentStart;
         rowsEnd = data + close;
-    } else {
-        header.assign(data, size);
     }
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed =
-        doc.load_buffer(header.data(), header.size(), pugi::parse_default, pugi::encoding_utf8);
+        doc.load_buffer(headerText.data(), headerText.size(), pugi::parse_default, pugi::encoding_utf8);
     if (!parsed) {
         // Offsets past the start of the rows lie behind them in the original text.
         std::size_t offset = static_cast<std::size_t>(parsed.offset);

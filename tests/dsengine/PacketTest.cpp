@@ -235,6 +235,11 @@ TEST(PacketRead, MalformedPacketsNameWhatIsWrongAndWhere) {
         {Packet(i4, R"(<ROW RowState="4" RowState="2" N="1"/>)"), "row 1: attribute 'RowState' appears twice"},
         {Packet(R"(<FIELD attrname="S" fieldtype="string" WIDTH="3" WIDTH="30"/>)", ""), "FIELD 1 (S) carries the attribute 'WIDTH' twice"},
         {Packet(i4, "", R"( LCID="1028" LCID="1033")"), "PARAMS carries the attribute 'LCID' twice"},
+        // Refused from its first bytes, before anything is parsed.
+        {"PK\x03\x04" + std::string(100, 'x'), "the file does not start like a data packet (byte 0 is no '<')"},
+        {"<?xml version=\"1.0\"?>" + std::string(70000, ' ') + good.substr(good.find("<DATAPACKET")),
+         "no DATAPACKET element in its first 65536 bytes"},
+        {"<?xml version=\"1.0\"?><!-- x --><html>" + std::string(70000, 'x') + "</html>", "the document element is <html>, not <DATAPACKET>"},
         {good.substr(0, good.size() - 30), "Unreadable data packet"},
         {good.substr(0, good.find("<ROWDATA>") + 9), "ROWDATA is not closed"},
         {"", "the packet is empty"},
