@@ -84,6 +84,54 @@ bool ParsePositive(std::string_view text, std::int32_t& value) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// The first zero character of XML text: a zero byte, or a character reference to code 0 ("&#0;",
+// "&#x00;"). The parser would hand the value on cut at that point, so such a packet is refused
+// instead. Answers npos when there is none.
+std::size_t FindZeroCharacter(std::string_view text) {
+    std::size_t first = std::string_view::npos;
+    if (const void* zero = std::memchr(text.data(), 0, text.size()))
+        first = static_cast<std::size_t>(static_cast<const char*>(zero) - text.data());
+    const std::string_view searched = text.substr(0, first);
+    for (std::size_t pos = 0; (pos = searched.find("&#", pos)) != std::string_view::npos; pos += 2) {
+        std::size_t i = pos + 2;
+        const bool hex = i < searched.size() && (searched[i] == 'x' || searched[i] == 'X');
+        if (hex) ++i;
+        const std::size_t digits = i;
+        bool nonZero = false;
+        for (; i < searched.size(); ++i) {
+            const auto c = static_cast<unsigned char>(searched[i]);
+            const bool digit = (c >= '0' && c <= '9') ||
+                               (hex && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+            if (!digit) break;
+            nonZero = nonZero || c != '0';
+        }
+        if (i > digits && !nonZero && i < searched.size() && searched[i] == ';') return pos;
+    }
+    return first;
+}
+
+// The name of the attribute whose value holds position `at` of a tag's text, empty when it
+// cannot be told: the name before the "=" and the opening quote behind `at`.
+std::string_view AttributeAt(std::string_view text, std::size_t at) {
+    std::string_view best;
+    std::size_t bestQuote = 0;
+    for (const char quote : {'"', '\''}) {
+        const std::size_t q = text.rfind(quote, at);
+        if (q == std::string_view::npos || (!best.empty() && q < bestQuote)) continue;
+        std::size_t e = q;
+        while (e > 0 && IsBlank(text[e - 1])) --e;
+        if (e == 0 || text[e - 1] != '=') continue;
+        --e;
+        while (e > 0 && IsBlank(text[e - 1])) --e;
+        std::size_t b = e;
+        while (b > 0 && IsNameChar(static_cast<unsigned char>(text[b - 1]))) --b;
+        if (b == e) continue;
+        best = text.substr(b, e - b);
+        bestQuote = q;
+    }
+    return best;
+}
+
 // The name of an attribute that an element carries twice (the parser keeps both and a lookup
 // finds only the first), or nullptr.
 const char* RepeatedAttribute(const pugi::xml_node& node) {
@@ -135,7 +183,6 @@ std::string CheckPacketStart(std::string_view text) {
     return Format("the file does not start like a data packet (no DATAPACKET element in its first %zu bytes)",
                   kPrologLimit);
 }
-
 
 // Finds the ROWDATA start tag, skipping comments, processing instructions, CDATA and quoted
 // attribute values. Answers false when there is none.
@@ -377,6 +424,27 @@ public:
         return BadPacket(err_, Format("row %zu: ", rowNumber_) + what);
     }
 
+    // Refuses the rows text `chunk`, whose rows follow the ones read so far, for the zero
+    // character at `at`, naming its row and field.
+    DBResult FailZeroCharacter(std::string_view chunk, std::size_t at) {
+        std::size_t row = rowNumber_;
+        std::size_t tag = 0;
+        for (std::size_t pos = 0; (pos = chunk.find("<ROW", pos)) < at; pos += 4) {
+            const char next = pos + 4 < chunk.size() ? chunk[pos + 4] : '\0';
+            if (IsBlank(next) || next == '/' || next == '>') {
+                ++row;
+                tag = pos;
+            }
+        }
+        const std::string_view attr = AttributeAt(chunk.substr(tag, at - tag), at - tag);
+        std::string field;
+        if (const auto found = byName_.find(std::string(attr)); found != byName_.end())
+            field = table_.Fields()[static_cast<std::size_t>(found->second)].name;
+        const std::string where = field.empty() ? Format("row %zu", row)
+                                                : Format("row %zu, field '%s'", row, field.c_str());
+        return BadPacket(err_, where + ": the value holds a zero character, which no value may hold");
+    }
+
 private:
     static bool ParseStatus(std::string_view text, std::uint8_t& status) {
         unsigned value = 0;
@@ -503,6 +571,9 @@ private:
 
 DBResult ParseChunk(pugi::xml_document& doc, std::vector<char>& buffer, const char* begin,
                     std::size_t size, RowReader& rows, ErrorState& err) {
+    const std::string_view chunk(begin, size);
+    if (const std::size_t zero = FindZeroCharacter(chunk); zero != std::string_view::npos)
+        return rows.FailZeroCharacter(chunk, zero);
     buffer.assign(begin, begin + size);
     const pugi::xml_parse_result parsed = doc.load_buffer_inplace(
         buffer.data(), buffer.size(), pugi::parse_default | pugi::parse_fragment, pugi::encoding_utf8);
@@ -693,6 +764,11 @@ DBResult ReadXmlPacket(Table& table, const char* data, std::size_t size, ErrorSt
         headerText = header;
         rowsBegin = data + contentStart;
         rowsEnd = data + close;
+    }
+    if (std::size_t zero = FindZeroCharacter(headerText); zero != std::string_view::npos) {
+        if (rowsBegin && zero >= contentStart) zero += static_cast<std::size_t>(rowsEnd - rowsBegin);
+        return BadPacket(err, Format("a zero character stands at byte %zu, outside the rows; no name or "
+                                     "value may hold one", zero));
     }
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed =

@@ -235,6 +235,11 @@ TEST(PacketRead, MalformedPacketsNameWhatIsWrongAndWhere) {
         {Packet(i4, R"(<ROW RowState="4" RowState="2" N="1"/>)"), "row 1: attribute 'RowState' appears twice"},
         {Packet(R"(<FIELD attrname="S" fieldtype="string" WIDTH="3" WIDTH="30"/>)", ""), "FIELD 1 (S) carries the attribute 'WIDTH' twice"},
         {Packet(i4, "", R"( LCID="1028" LCID="1033")"), "PARAMS carries the attribute 'LCID' twice"},
+        // A zero character would cut the value (and a key with it) short.
+        {Packet(str, R"(<ROW S="P1"/><ROW S="P1&#0;X"/>)"), "row 2, field 'S': the value holds a zero character"},
+        {Packet(str, R"(<ROW S='&#x000;'/>)"), "row 1, field 'S': the value holds a zero character"},
+        {Packet(i4 + str, std::string("<ROW N=\"1\" S=\"a\0b\"/>", 20)), "row 1, field 'S': the value holds a zero character"},
+        {Packet(R"(<FIELD attrname="S&#0;T" fieldtype="string" WIDTH="3"/>)", R"(<ROW S="a"/>)"), "a zero character stands at byte"},
         // Refused from its first bytes, before anything is parsed.
         {"PK\x03\x04" + std::string(100, 'x'), "the file does not start like a data packet (byte 0 is no '<')"},
         {"<?xml version=\"1.0\"?>" + std::string(70000, ' ') + good.substr(good.find("<DATAPACKET")),
@@ -274,6 +279,11 @@ TEST(PacketRead, LargePacketsAreReadInPiecesWithRowNumbersIntact) {
     bad.replace(bad.find("ID=\"5000\""), 9, "ID=\"50x0\"");
     Loaded b = Load(Packet(fields, bad));
     EXPECT_THAT(b.Error(), HasSubstr("row 5000: field 'ID': value '50x0'"));
+
+    std::string zero = rows;
+    zero.replace(zero.find("NAME", zero.find("ID=\"5500\"")) + 6, 4, "&#0;");
+    Loaded z = Load(Packet(fields, zero));
+    EXPECT_THAT(z.Error(), HasSubstr("row 5500, field 'NAME': the value holds a zero character"));
 }
 
 TEST(PacketRead, RowStatusesFollowOneRuleInBothForms) {
