@@ -783,6 +783,16 @@ DBResult ReadXmlPacket(Table& table, const char* data, std::size_t size, ErrorSt
     if (std::strcmp(packet.name(), "DATAPACKET") != 0)
         return BadPacket(err, Format("the document element is <%s>, not <DATAPACKET>", packet.name()));
     if (!packet.child("ROWDATA")) return BadPacket(err, "DATAPACKET has no ROWDATA");
+    // Everything else would be passed over: a ROW after ROWDATA, a second METADATA.
+    for (const pugi::xml_node part : packet.children()) {
+        if (part.type() != pugi::node_element && part.type() != pugi::node_pcdata && part.type() != pugi::node_cdata)
+            continue;
+        const std::string_view name = part.name();
+        if ((name != "METADATA" && name != "ROWDATA") || packet.child(part.name()) != part)
+            return BadPacket(err, part.type() == pugi::node_element
+                                      ? Format("DATAPACKET holds <%s> besides its METADATA and ROWDATA", part.name())
+                                      : std::string("DATAPACKET holds text besides its METADATA and ROWDATA"));
+    }
     DBResult r = ReadMetadata(table, packet, err);
     if (r != DBERR_NONE) return r;
     if (rowsBegin) r = ReadRows(table, rowsBegin, rowsEnd, err);

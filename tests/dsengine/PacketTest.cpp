@@ -235,6 +235,8 @@ TEST(PacketRead, MalformedPacketsNameWhatIsWrongAndWhere) {
         {Packet(i4, R"(<ROW RowState="4" RowState="2" N="1"/>)"), "row 1: attribute 'RowState' appears twice"},
         {Packet(R"(<FIELD attrname="S" fieldtype="string" WIDTH="3" WIDTH="30"/>)", ""), "FIELD 1 (S) carries the attribute 'WIDTH' twice"},
         {Packet(i4, "", R"( LCID="1028" LCID="1033")"), "PARAMS carries the attribute 'LCID' twice"},
+        {good.substr(0, good.find("</DATAPACKET>")) + R"(<ROW N="2"/></DATAPACKET>)", "DATAPACKET holds <ROW> besides its METADATA and ROWDATA"},
+        {good.substr(0, good.find("<ROWDATA>")) + "<METADATA/>" + good.substr(good.find("<ROWDATA>")), "DATAPACKET holds <METADATA> besides"},
         // A zero character would cut the value (and a key with it) short.
         {Packet(str, R"(<ROW S="P1"/><ROW S="P1&#0;X"/>)"), "row 2, field 'S': the value holds a zero character"},
         {Packet(str, R"(<ROW S='&#x000;'/>)"), "row 1, field 'S': the value holds a zero character"},
