@@ -118,31 +118,23 @@ public:
                 return Fail(kSQLServerError, api.StatusText(status));
             st_->epoch = att.epoch;
         }
-        std::string error;
-        isc_tr_handle tr = att.PrepareTransaction(&error);
-        if (tr == 0) return Fail(kSQLServerError, error);
-
-        if (!st_->out || st_->out->sqln < 32) st_->out = NewSqlDa(32);
-        if (api.dsql_prepare(status, &tr, &st_->handle, 0, sql, static_cast<unsigned short>(att.dialect),
-                             st_->out.get()) != 0)
-            return Fail(kSQLServerError, api.StatusText(status));
-        if (st_->out->sqld > st_->out->sqln) {
-            st_->out = NewSqlDa(st_->out->sqld);
-            if (api.dsql_describe(status, &st_->handle, SQL_DIALECT_V6, st_->out.get()) != 0)
-                return Fail(kSQLServerError, api.StatusText(status));
+        if (const SQLResult r = ServerPrepare(sql, paramCount); r != kSQLSuccess) return r;
+        st_->slots.clear();
+        // An update or delete that finds its row by a time compares it at the precision the time
+        // was read with (milliseconds): Firebird keeps tenths of milliseconds, which a value
+        // read and handed back no longer holds, so "= ?" would miss the row for good.
+        if (paramCount > 0 && (st_->type == isc_info_sql_stmt_update || st_->type == isc_info_sql_stmt_delete)) {
+            std::string widened;
+            std::vector<ParamSlot> slots;
+            if (WidenTimeComparisons(sql, &widened, &slots)) {
+                if (ServerPrepare(widened.c_str(), static_cast<std::uint16_t>(slots.size())) == kSQLSuccess) {
+                    st_->slots = std::move(slots);
+                } else {
+                    error_.Clear();  // not usable that way: the text is prepared as written
+                    if (const SQLResult r = ServerPrepare(sql, paramCount); r != kSQLSuccess) return r;
+                }
+            }
         }
-        if (!ReadStatementType(&error)) return Fail(kSQLServerError, error);
-
-        const int inCount = std::max<int>(paramCount, 8);
-        if (!st_->in || st_->in->sqln < inCount) st_->in = NewSqlDa(inCount);
-        if (api.dsql_describe_bind(status, &st_->handle, SQL_DIALECT_V6, st_->in.get()) != 0)
-            return Fail(kSQLServerError, api.StatusText(status));
-        if (st_->in->sqld > st_->in->sqln) {
-            st_->in = NewSqlDa(st_->in->sqld);
-            if (api.dsql_describe_bind(status, &st_->handle, SQL_DIALECT_V6, st_->in.get()) != 0)
-                return Fail(kSQLServerError, api.StatusText(status));
-        }
-        st_->inDescribed.assign(st_->in->sqlvar, st_->in->sqlvar + st_->in->sqld);
 
         const int columns = IsQuery() ? st_->out->sqld : 0;
         st_->columns.assign(static_cast<std::size_t>(columns), Column{});
@@ -273,6 +265,66 @@ private:
         return st_->type == isc_info_sql_stmt_select || st_->type == isc_info_sql_stmt_select_for_upd;
     }
 
+    // Prepares `text` on the statement's handle and describes its columns and parameters.
+    SQLResult ServerPrepare(const char* text, std::uint16_t paramCount) {
+        FbAttachment& att = *st_->att;
+        const FbClient& api = *att.api;
+        ISC_STATUS_ARRAY status;
+        std::string error;
+        isc_tr_handle tr = att.PrepareTransaction(&error);
+        if (tr == 0) return Fail(kSQLServerError, error);
+
+        if (!st_->out || st_->out->sqln < 32) st_->out = NewSqlDa(32);
+        if (api.dsql_prepare(status, &tr, &st_->handle, 0, text, static_cast<unsigned short>(att.dialect),
+                             st_->out.get()) != 0)
+            return Fail(kSQLServerError, api.StatusText(status));
+        if (st_->out->sqld > st_->out->sqln) {
+            st_->out = NewSqlDa(st_->out->sqld);
+            if (api.dsql_describe(status, &st_->handle, SQL_DIALECT_V6, st_->out.get()) != 0)
+                return Fail(kSQLServerError, api.StatusText(status));
+        }
+        if (!ReadStatementType(&error)) return Fail(kSQLServerError, error);
+
+        const int inCount = std::max<int>(paramCount, 8);
+        if (!st_->in || st_->in->sqln < inCount) st_->in = NewSqlDa(inCount);
+        if (api.dsql_describe_bind(status, &st_->handle, SQL_DIALECT_V6, st_->in.get()) != 0)
+            return Fail(kSQLServerError, api.StatusText(status));
+        if (st_->in->sqld > st_->in->sqln) {
+            st_->in = NewSqlDa(st_->in->sqld);
+            if (api.dsql_describe_bind(status, &st_->handle, SQL_DIALECT_V6, st_->in.get()) != 0)
+                return Fail(kSQLServerError, api.StatusText(status));
+        }
+        st_->inDescribed.assign(st_->in->sqlvar, st_->in->sqlvar + st_->in->sqld);
+        return kSQLSuccess;
+    }
+
+    // `sql` with every "<name> = ?" of its WHERE clause that compares a time-stamp or a time
+    // written as "<name> between ? and ?", the range of values that read as the one bound (the
+    // millisecond it names and the 0.9 ms after it); `slots` tells which parameter each marker
+    // of the new text takes. False when there is no such comparison.
+    bool WidenTimeComparisons(std::string_view sql, std::string* widened, std::vector<ParamSlot>* slots) const {
+        std::vector<Marker> markers;
+        if (!FindMarkers(sql, &markers) || markers.size() != st_->inDescribed.size()) return false;
+        bool any = false;
+        std::size_t from = 0;
+        widened->clear();
+        slots->clear();
+        for (std::size_t i = 0; i < markers.size(); ++i) {
+            const auto position = static_cast<std::uint16_t>(i);
+            slots->push_back({position, false});
+            const short type = static_cast<short>(st_->inDescribed[i].sqltype & ~1);
+            if (markers[i].equals == std::string_view::npos || (type != SQL_TIMESTAMP && type != SQL_TYPE_TIME))
+                continue;
+            widened->append(sql.substr(from, markers[i].equals - from));
+            *widened += " between ? and ?";
+            from = markers[i].offset + 1;
+            slots->push_back({position, true});
+            any = true;
+        }
+        widened->append(sql.substr(from));
+        return any;
+    }
+
     // True when every value taken out of the text goes to a text parameter that holds it whole
     // (a longer value would fail where the text as written just finds nothing).
     bool LiteralsFit(const std::vector<std::string>& literals) const {
@@ -281,8 +333,11 @@ private:
             const XSQLVAR& var = st_->inDescribed[i];
             const short type = static_cast<short>(var.sqltype & ~1);
             if (type != SQL_TEXT && type != SQL_VARYING) return false;
-            const int perChar = BytesPerChar(var.sqlsubtype & 0xFF);
-            if (Utf8Length(literals[i]) > static_cast<std::size_t>(var.sqllen / perChar)) return false;
+            // NONE and OCTETS take the bytes as they come: their length counts bytes. Any other
+            // character set counts characters.
+            const int charSet = var.sqlsubtype & 0xFF;
+            const std::size_t length = charSet == 0 || charSet == 1 ? literals[i].size() : Utf8Length(literals[i]);
+            if (length > static_cast<std::size_t>(var.sqllen / BytesPerChar(charSet))) return false;
             if (literals[i].find('\0') != std::string::npos) return false;
         }
         return true;
@@ -366,13 +421,15 @@ private:
     SQLResult BindParameters(isc_tr_handle tr) {
         XSQLDA* in = st_->in.get();
         const int count = static_cast<int>(st_->inDescribed.size());
-        if (static_cast<int>(params_.size()) < count) return Fail(kSQLParameterNotSet, "Parameter not set");
+        const std::vector<ParamSlot>& slots = st_->slots;
+        const int wanted = slots.empty() ? count : slots.back().position + 1;
+        if (static_cast<int>(params_.size()) < wanted) return Fail(kSQLParameterNotSet, "Parameter not set");
         scratch_.resize(static_cast<std::size_t>(count));
         indicators_.assign(static_cast<std::size_t>(count), 0);
         blobIds_.assign(static_cast<std::size_t>(count), ISC_QUAD{});
         for (int i = 0; i < count; ++i) {
             const auto idx = static_cast<std::size_t>(i);
-            ParamValue& p = params_[idx];
+            ParamValue& p = params_[slots.empty() ? idx : slots[idx].position];
             if (!p.set) return Fail(kSQLParameterNotSet, "Parameter not set");
             XSQLVAR& var = in->sqlvar[i];
             var = st_->inDescribed[idx];
@@ -388,11 +445,23 @@ private:
             }
             const SQLResult r = Convert(p, var, described, data, blobIds_[idx], tr);
             if (r != kSQLSuccess) return r;
+            if (!slots.empty() && slots[idx].upperEnd) ToLastTick(var, data);
             var.sqltype = static_cast<short>(var.sqltype | 1);
             var.sqldata = var.sqltype == (SQL_BLOB | 1) ? reinterpret_cast<char*>(&blobIds_[idx]) : data.data();
         }
         in->sqld = static_cast<ISC_SHORT>(count);
         return kSQLSuccess;
+    }
+
+    // A time value of whole milliseconds moved to the last tenth of a millisecond that still
+    // reads as the same millisecond: the upper end of a widened comparison.
+    static void ToLastTick(const XSQLVAR& var, std::vector<char>& data) {
+        ISC_TIME* time = nullptr;
+        if (var.sqltype == SQL_TIMESTAMP && data.size() >= sizeof(ISC_TIMESTAMP))
+            time = &reinterpret_cast<ISC_TIMESTAMP*>(data.data())->timestamp_time;
+        else if (var.sqltype == SQL_TYPE_TIME && data.size() >= sizeof(ISC_TIME))
+            time = reinterpret_cast<ISC_TIME*>(data.data());
+        if (time != nullptr && *time % 10 == 0) *time += 9;
     }
 
     template <class T>
@@ -507,9 +576,7 @@ private:
             }
             case kLogTimeStamp: {
                 const TSQLTimeStamp ts = Read<TSQLTimeStamp>(p);
-                if (ts.Month < 1 || ts.Month > 12 || ts.Day < 1 || ts.Day > 31 || ts.Hour > 23 || ts.Minute > 59 ||
-                    ts.Second > 59)
-                    return Fail(kSQLInvalidTime, "Invalid time stamp");
+                if (!ValidTimeStamp(ts)) return Fail(kSQLInvalidTime, "Invalid time stamp");
                 Put<ISC_TIMESTAMP>(data, var, SQL_TIMESTAMP, IscFromTimeStamp(ts));
                 return kSQLSuccess;
             }

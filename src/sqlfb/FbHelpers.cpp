@@ -174,6 +174,71 @@ bool SplitComparedLiterals(std::string_view sql, std::string* shape, std::vector
     return !literals->empty() && depth == 0;
 }
 
+bool FindMarkers(std::string_view sql, std::vector<Marker>* markers) {
+    enum class Token { kNone, kIdent, kEquals, kOther };
+    markers->clear();
+    const std::size_t n = sql.size();
+    std::size_t i = 0;
+    int depth = 0;
+    bool inWhere = false;
+    Token last = Token::kNone;
+    Token beforeEquals = Token::kNone;
+    std::size_t equalsAt = std::string_view::npos;
+    while (i < n) {
+        const char c = sql[i];
+        if ((c == '-' && i + 1 < n && sql[i + 1] == '-') || (c == '/' && i + 1 < n && sql[i + 1] == '*')) return false;
+        if (c == '"' || c == '\'') {
+            for (++i;; ++i) {
+                if (i >= n) return false;
+                if (sql[i] != c) continue;
+                if (i + 1 < n && sql[i + 1] == c) { ++i; continue; }
+                break;
+            }
+            ++i;
+            last = c == '"' ? Token::kIdent : Token::kOther;
+            continue;
+        }
+        if (IdentStart(c)) {
+            const std::size_t start = i;
+            while (i < n && IdentChar(sql[i])) ++i;
+            const std::string_view word = sql.substr(start, i - start);
+            if (depth == 0) {
+                if (SameTextAscii(word, "WHERE")) inWhere = true;
+                for (const char* end : {"ORDER", "GROUP", "HAVING", "PLAN", "ROWS", "RETURNING", "UNION"}) {
+                    if (SameTextAscii(word, end)) inWhere = false;
+                }
+            }
+            last = Token::kIdent;
+            continue;
+        }
+        if (c == '?') {
+            Marker marker;
+            marker.offset = i;
+            if (inWhere && depth == 0 && last == Token::kEquals && beforeEquals == Token::kIdent) marker.equals = equalsAt;
+            markers->push_back(marker);
+            last = Token::kOther;
+        } else if (c == '=') {
+            const bool compound = last == Token::kOther && i > 0 &&
+                                  std::string_view("<>!~^").find(sql[i - 1]) != std::string_view::npos;
+            beforeEquals = last;
+            last = compound ? Token::kOther : Token::kEquals;
+            equalsAt = i;
+        } else if (c == '(') {
+            ++depth;
+            last = Token::kOther;
+        } else if (c == ')') {
+            --depth;
+            last = Token::kOther;
+        } else if (c == '.') {
+            // "T.COL": the name goes on.
+        } else if (!std::isspace(static_cast<unsigned char>(c))) {
+            last = Token::kOther;
+        }
+        ++i;
+    }
+    return true;
+}
+
 void AppendDpb(std::string& dpb, char tag, const std::string& value) {
     const std::size_t n = std::min<std::size_t>(value.size(), 255);
     dpb += tag;

@@ -55,6 +55,16 @@ std::size_t Utf8Length(std::string_view text);
 // Anything unusual (comments, UNION, an unterminated quote, no such value) answers false.
 bool SplitComparedLiterals(std::string_view sql, std::string* shape, std::vector<std::string>* literals);
 
+// A "?" marker of a statement text: its offset, and when it stands as "<name> = ?" at the outer
+// level of the WHERE clause (the value a row is compared with), the offset of that "=".
+struct Marker {
+    std::size_t offset = 0;
+    std::size_t equals = std::string_view::npos;
+};
+// The markers of `sql` in order; false when the text holds what this reader does not follow
+// (comments, an unterminated quote).
+bool FindMarkers(std::string_view sql, std::vector<Marker>* markers);
+
 // Appends a text item to a parameter block (cut at 255 bytes, the item's limit).
 void AppendDpb(std::string& dpb, char tag, const std::string& value);
 

@@ -32,9 +32,11 @@ void DescribeColumn(const XSQLVAR& var, Column& c) {
         case SQL_INT64:
             if (c.sqltype == SQL_INT64 || var.sqlscale != 0) {
                 // Exact numerics with places, and every 64-bit integer, travel as BCD: a 64-bit
-                // value has no logical type the data layer reads.
+                // value has no logical type the data layer reads. The precision is that of the
+                // storage type, not the declared one: Firebird keeps any value the storage holds
+                // (327.67 in a NUMERIC(4,2)), and every stored value must read back.
                 c.logType = kLogBcd;
-                c.precision = c.sqltype == SQL_SHORT ? 4 : c.sqltype == SQL_LONG ? 9 : (var.sqlscale == 0 ? 19 : 18);
+                c.precision = c.sqltype == SQL_SHORT ? 5 : c.sqltype == SQL_LONG ? 10 : 19;
                 c.scale = places;
                 c.length = sizeof(TBcd);
             } else if (c.sqltype == SQL_SHORT) {

@@ -37,6 +37,13 @@ struct Column {
 // Fills `c` from the server's description of an output column and sizes its buffer.
 void DescribeColumn(const XSQLVAR& var, Column& c);
 
+// The caller's parameter an input variable of the prepared text takes (positions from 0), and
+// whether it takes the upper end of a time comparison widened to a range (see FbCommand).
+struct ParamSlot {
+    std::uint16_t position = 0;
+    bool upperEnd = false;
+};
+
 struct FbStatement {
     std::shared_ptr<FbAttachment> att;
     std::string sql;  // the prepared text
@@ -48,6 +55,7 @@ struct FbStatement {
     std::vector<Column> columns;
     SqlDa in;
     std::vector<XSQLVAR> inDescribed;  // input variables as the server described them
+    std::vector<ParamSlot> slots;      // one per input variable when the text was rewritten; else empty
     bool cursorOpen = false;
     bool inReadTransaction = false;  // the open cursor runs in the attachment's read transaction
     unsigned generation = 0;  // raised whenever the open cursor ends
