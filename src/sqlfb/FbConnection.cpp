@@ -16,14 +16,24 @@ namespace detail {
 
 namespace {
 
+// The text inside the quotes of a quoted name, doubled quotes made single.
+std::string Unquoted(const std::string& name) {
+    std::string out;
+    for (std::size_t i = 1; i + 1 < name.size(); ++i) {
+        out += name[i];
+        if (name[i] == '"' && name[i + 1] == '"' && i + 2 < name.size()) ++i;
+    }
+    return out;
+}
+
 // The object name that Firebird stores for a name as written in a statement: a quoted name as it
 // stands inside its quotes, any other name in upper case; a qualifier before "." is dropped.
 std::string ObjectName(std::string name) {
     while (!name.empty() && name.back() == ' ') name.pop_back();
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return name.substr(1, name.size() - 2);
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return Unquoted(name);
     const auto dot = name.rfind('.');
     if (dot != std::string::npos) name = name.substr(dot + 1);
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return name.substr(1, name.size() - 2);
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return Unquoted(name);
     return AsciiUpperCase(name);
 }
 

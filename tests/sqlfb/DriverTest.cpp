@@ -501,7 +501,8 @@ TEST_F(DriverTest, IndexListFromTheSystemTables) {
     const struct {
         const char* written;
         const char* object;
-    } names[] = {{"idx", "IDX"}, {"\"Mixed Case\"", "Mixed Case"}, {"owner.nokey", "NOKEY"}};
+    } names[] = {{"idx", "IDX"}, {"\"Mixed Case\"", "Mixed Case"}, {"owner.nokey", "NOKEY"},
+                 {"owner.\"Mixed\"", "Mixed"}, {"\"Say \"\"Hi\"\"\"", "Say \"Hi\""}};
     for (const auto& n : names) {
         ASSERT_EQ(conn_->SetOption(kConnQualifiedName, reinterpret_cast<std::intptr_t>(n.written)), 0);
         char object[256];

@@ -39,6 +39,8 @@ INSERT INTO ALLTYPES VALUES (1, 'ab', 'Grüße', -12, 9007199254740993, 1234567.
 INSERT INTO ALLTYPES (ID, C_CODE) VALUES (2, 'K2');
 INSERT INTO ALLTYPES (ID, C_CODE, C_NUM92, C_NUM152, C_NUM95, C_DEC184)
   VALUES (3, 'K3', 21474836.47, -92233720368547758.08, -21474.83648, 922337203685477.5807);
+CREATE TABLE "Mixed" (ID INTEGER NOT NULL PRIMARY KEY, K VARCHAR(5));
+CREATE TABLE MIXED (K VARCHAR(5) NOT NULL PRIMARY KEY, ID INTEGER);
 CREATE TABLE OWNER_T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10));
 INSERT INTO OWNER_T VALUES (1, 'one');
 )";
@@ -407,6 +409,26 @@ TEST_F(SQLStatementTest, IndexDefinitionsAndKeyFields) {
     query->Open();
     EXPECT_TRUE(query->IndexDefs().empty());
     EXPECT_FALSE(query->FieldNamed("ID").ProviderFlags().Contains(pfInKey));
+}
+
+TEST_F(SQLStatementTest, AQuotedTableNameKeepsItsLetterCaseForTheKey) {
+    // "Mixed" and MIXED are two tables; only the quotes tell them apart.
+    const struct {
+        const char* text;
+        const char* key;
+    } cases[] = {
+        {"SELECT * FROM \"Mixed\" where ID = 1", "ID"},
+        {"SELECT * FROM Mixed where ID = 1", "K"},
+        {"SELECT * FROM \"Mixed\" where ID = 2", "ID"},
+        {"SELECT * FROM MIXED where ID = 1", "K"},
+    };
+    auto ds = DataSet(cases[0].text);
+    for (const auto& c : cases) {
+        ds->SetCommandText(c.text);
+        ds->Open();
+        EXPECT_EQ(ds->PSGetKeyFields(), c.key) << c.text;
+        ds->Close();
+    }
 }
 
 TEST_F(SQLStatementTest, KeyFieldsFollowCatalogChangesAcrossTexts) {
