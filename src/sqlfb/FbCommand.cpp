@@ -10,6 +10,7 @@
 #include "sqlfb/FbHelpers.h"
 #include "sqlfb/FbStatement.h"
 #include "sqlfb/FbValues.h"
+#include "sqlfb/FbWatchdog.h"
 
 namespace tarnwick::sqlfb::detail {
 
@@ -80,6 +81,7 @@ public:
         error_.Clear();
         FbAttachment& att = *st_->att;
         if (!att.Attached()) return Fail(kSQLInvalidHandle, "The connection is closed");
+        const WatchedCall watch(*att.api, att.db, att.WatchSeconds(), &att.linkClosed);
         if (sql == nullptr) return Fail(kSQLInvalidParameter, "No statement text");
         params_.clear();
         params_.reserve(paramCount);
@@ -115,7 +117,7 @@ public:
         ISC_STATUS_ARRAY status;
         if (st_->handle == 0) {
             if (api.dsql_allocate_statement(status, &att.db, &st_->handle) != 0)
-                return Fail(kSQLServerError, api.StatusText(status));
+                return Fail(kSQLServerError, st_->att->StatusText(status));
             st_->epoch = att.epoch;
         }
         if (const SQLResult r = ServerPrepare(sql, paramCount); r != kSQLSuccess) return r;
@@ -162,6 +164,7 @@ public:
         error_.Clear();
         FbAttachment& att = *st_->att;
         if (!st_->prepared || !st_->HandleValid()) return Fail(kSQLInvalidHandle, "The statement is not prepared");
+        const WatchedCall watch(*att.api, att.db, att.WatchSeconds(), &att.linkClosed);
         st_->CloseCursor();
         rowsAffected_ = 0;
         const FbClient& api = *att.api;
@@ -185,7 +188,7 @@ public:
             if (own == 0) return true;
             ISC_STATUS_ARRAY status;
             if (commit && api.commit_transaction(status, &own) == 0) return true;
-            if (commit) error = api.StatusText(status);
+            if (commit) error = st_->att->StatusText(status);
             ISC_STATUS_ARRAY ignored;
             if (own != 0) api.rollback_transaction(ignored, &own);
             return false;
@@ -216,7 +219,7 @@ public:
         }
         ISC_STATUS_ARRAY status;
         if (api.dsql_execute(status, &tr, &st_->handle, SQL_DIALECT_V6, st_->in.get()) != 0) {
-            const std::string text = api.StatusText(status);
+            const std::string text = st_->att->StatusText(status);
             finishOwn(false);
             return Fail(kSQLServerError, text);
         }
@@ -277,22 +280,22 @@ private:
         if (!st_->out || st_->out->sqln < 32) st_->out = NewSqlDa(32);
         if (api.dsql_prepare(status, &tr, &st_->handle, 0, text, static_cast<unsigned short>(att.dialect),
                              st_->out.get()) != 0)
-            return Fail(kSQLServerError, api.StatusText(status));
+            return Fail(kSQLServerError, st_->att->StatusText(status));
         if (st_->out->sqld > st_->out->sqln) {
             st_->out = NewSqlDa(st_->out->sqld);
             if (api.dsql_describe(status, &st_->handle, SQL_DIALECT_V6, st_->out.get()) != 0)
-                return Fail(kSQLServerError, api.StatusText(status));
+                return Fail(kSQLServerError, st_->att->StatusText(status));
         }
         if (!ReadStatementType(&error)) return Fail(kSQLServerError, error);
 
         const int inCount = std::max<int>(paramCount, 8);
         if (!st_->in || st_->in->sqln < inCount) st_->in = NewSqlDa(inCount);
         if (api.dsql_describe_bind(status, &st_->handle, SQL_DIALECT_V6, st_->in.get()) != 0)
-            return Fail(kSQLServerError, api.StatusText(status));
+            return Fail(kSQLServerError, st_->att->StatusText(status));
         if (st_->in->sqld > st_->in->sqln) {
             st_->in = NewSqlDa(st_->in->sqld);
             if (api.dsql_describe_bind(status, &st_->handle, SQL_DIALECT_V6, st_->in.get()) != 0)
-                return Fail(kSQLServerError, api.StatusText(status));
+                return Fail(kSQLServerError, st_->att->StatusText(status));
         }
         st_->inDescribed.assign(st_->in->sqlvar, st_->in->sqlvar + st_->in->sqld);
         return kSQLSuccess;
@@ -376,7 +379,7 @@ private:
         const char items[] = {isc_info_sql_stmt_type};
         char info[16] = {};
         if (api.dsql_sql_info(status, &st_->handle, sizeof items, items, sizeof info, info) != 0) {
-            *error = api.StatusText(status);
+            *error = st_->att->StatusText(status);
             return false;
         }
         st_->type = 0;
@@ -393,7 +396,7 @@ private:
         const char items[] = {isc_info_sql_records};
         char info[64] = {};
         if (api.dsql_sql_info(status, &st_->handle, sizeof items, items, sizeof info, info) != 0) {
-            *error = api.StatusText(status);
+            *error = st_->att->StatusText(status);
             return false;
         }
         // isc_info_sql_records, length(2), then items: code(1) length(2) count(length) ... end.
@@ -591,18 +594,18 @@ private:
         ISC_STATUS_ARRAY status;
         isc_blob_handle blob = 0;
         if (api.create_blob2(status, &att.db, &tr, &blob, &blobId, 0, nullptr) != 0)
-            return Fail(kSQLServerError, api.StatusText(status));
+            return Fail(kSQLServerError, st_->att->StatusText(status));
         for (std::size_t done = 0; done < n;) {
             const auto chunk = static_cast<unsigned short>(std::min<std::size_t>(n - done, kMaxSegment));
             if (api.put_segment(status, &blob, chunk, bytes + done) != 0) {
-                const std::string text = api.StatusText(status);
+                const std::string text = st_->att->StatusText(status);
                 ISC_STATUS_ARRAY ignored;
                 api.cancel_blob(ignored, &blob);
                 return Fail(kSQLServerError, text);
             }
             done += chunk;
         }
-        if (api.close_blob(status, &blob) != 0) return Fail(kSQLServerError, api.StatusText(status));
+        if (api.close_blob(status, &blob) != 0) return Fail(kSQLServerError, st_->att->StatusText(status));
         var.sqltype = SQL_BLOB;
         var.sqllen = sizeof(ISC_QUAD);
         return kSQLSuccess;

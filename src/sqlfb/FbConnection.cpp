@@ -9,6 +9,7 @@
 #include "sqlfb/FbHelpers.h"
 #include "sqlfb/FbMetaData.h"
 #include "sqlfb/FbStatement.h"
+#include "sqlfb/FbWatchdog.h"
 
 namespace tarnwick::sqlfb {
 
@@ -61,11 +62,20 @@ public:
         dpb += static_cast<char>(4);
         const std::int32_t dialect = att_->dialect;
         dpb.append(reinterpret_cast<const char*>(&dialect), 4);
+        att_->remote = Remote(path);
+        att_->linkClosed = false;
+        if (att_->remote && att_->timeout > 0) {
+            // The client library's own wait for the server's first answer.
+            dpb += static_cast<char>(isc_dpb_connect_timeout);
+            dpb += static_cast<char>(4);
+            const std::int32_t seconds = att_->timeout;
+            dpb.append(reinterpret_cast<const char*>(&seconds), 4);
+        }
 
         ISC_STATUS_ARRAY status;
         isc_db_handle db = 0;
         if (att_->api->attach_database(status, 0, path.c_str(), &db, static_cast<short>(dpb.size()), dpb.data()) != 0) {
-            error_.Set(att_->api->StatusText(status));
+            error_.Set(att_->StatusText(status));
             return kSQLConnectionFailed;
         }
         att_->db = db;
@@ -113,6 +123,7 @@ public:
             case kConnServerPort: att_->serverPort = text(); break;
             case kConnTrimChar: att_->trimChar = value != 0; break;
             case kConnQualifiedName: att_->qualifiedName = text(); break;
+            case kConnTimeout: att_->timeout = std::max<std::int32_t>(static_cast<std::int32_t>(value), 0); break;
             default: break;  // the rest mean nothing to Firebird and are accepted as they come
         }
         return kSQLSuccess;
@@ -142,6 +153,7 @@ public:
             case kConnTxnIsoLevel: return number(att_->isolation);
             case kConnSqlDialect: return number(att_->dialect);
             case kConnTrimChar: return number(att_->trimChar ? 1 : 0);
+            case kConnTimeout: return number(att_->timeout);
             case kConnServerCharSet: return text(att_->charSet.empty() ? "UTF8" : att_->charSet);
             case kConnCatalogName: return text("");
             case kConnSchemaName: return text("");
@@ -160,6 +172,7 @@ public:
             return kSQLSuccess;
         }
         if (att_->explicitTr != 0) return Fail(kSQLTransactionActive, "A transaction is already active");
+        const WatchedCall watch(*att_->api, att_->db, att_->WatchSeconds(), &att_->linkClosed);
         const std::int32_t level = desc != nullptr ? desc->IsolationLevel : att_->isolation;
         if (level < kIsoReadCommitted || level > kIsoDirtyRead)
             return Fail(kSQLInvalidIsolation, "Invalid transaction isolation level");
@@ -172,15 +185,16 @@ public:
     SQLResult Commit(const TTransactionDesc*) override {
         error_.Clear();
         if (!att_->ExplicitActive()) return Fail(kSQLInvalidTransactionId, "There is no active transaction");
+        const WatchedCall watch(*att_->api, att_->db, att_->WatchSeconds(), &att_->linkClosed);
         ISC_STATUS_ARRAY status;
         if (att_->commitRetain) {
             if (att_->api->commit_retaining(status, &att_->explicitTr) != 0)
-                return Fail(kSQLServerError, att_->api->StatusText(status));
+                return Fail(kSQLServerError, att_->StatusText(status));
             att_->retained = true;
             return kSQLSuccess;
         }
         if (att_->api->commit_transaction(status, &att_->explicitTr) != 0)
-            return Fail(kSQLServerError, att_->api->StatusText(status));
+            return Fail(kSQLServerError, att_->StatusText(status));
         att_->explicitTr = 0;
         return kSQLSuccess;
     }
@@ -188,9 +202,10 @@ public:
     SQLResult Rollback(const TTransactionDesc*) override {
         error_.Clear();
         if (!att_->ExplicitActive()) return Fail(kSQLInvalidTransactionId, "There is no active transaction");
+        const WatchedCall watch(*att_->api, att_->db, att_->WatchSeconds(), &att_->linkClosed);
         ISC_STATUS_ARRAY status;
         if (att_->api->rollback_transaction(status, &att_->explicitTr) != 0) {
-            const std::string text = att_->api->StatusText(status);
+            const std::string text = att_->StatusText(status);
             att_->explicitTr = 0;  // a failed rollback leaves nothing to roll back
             return Fail(kSQLServerError, text);
         }
@@ -205,6 +220,13 @@ private:
     SQLResult Fail(SQLResult code, std::string text) {
         error_.Set(std::move(text));
         return code;
+    }
+
+    // True when the database text names a server ("host:path").
+    static bool Remote(const std::string& path) {
+        const auto colon = path.find(':');
+        const auto slash = path.find_first_of("/\\");
+        return colon != std::string::npos && colon > 1 && (slash == std::string::npos || slash < colon);
     }
 
     // "host:path" and "host/port:path" go over TCP; a plain path opens the file embedded. The
@@ -256,7 +278,7 @@ bool FbAttachment::Start(isc_tr_handle* tr, bool readOnly, std::int32_t isolatio
     *tr = 0;
     if (api->start_transaction(status, tr, 1, &db, static_cast<int>(tpb.size()), tpb.data()) != 0) {
         *tr = 0;
-        *error = api->StatusText(status);
+        *error = StatusText(status);
         return false;
     }
     return true;
@@ -318,9 +340,19 @@ isc_tr_handle FbAttachment::PrepareTransaction(std::string* error) {
     return ExplicitActive() ? explicitTr : ReadTransaction(error);
 }
 
+std::string FbAttachment::StatusText(const ISC_STATUS* status) const {
+    std::string text = api->StatusText(status);
+    if (linkClosed) {
+        text += "\nNo answer from the server within " + std::to_string(timeout) +
+                " seconds: the connection was closed (\"Connection Timeout\")";
+    }
+    return text;
+}
+
 void FbAttachment::Detach() {
     ClearStatements();  // also breaks the statement -> attachment ownership cycle
     if (db == 0) return;
+    const WatchedCall watch(*api, db, WatchSeconds(), &linkClosed);
     ISC_STATUS_ARRAY status;
     if (readTr != 0) api->commit_transaction(status, &readTr);
     if (explicitTr != 0) {

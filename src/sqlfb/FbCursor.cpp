@@ -7,6 +7,7 @@
 #include "base/ValueForms.h"
 #include "sqlfb/FbStatement.h"
 #include "sqlfb/FbValues.h"
+#include "sqlfb/FbWatchdog.h"
 
 namespace tarnwick::sqlfb::detail {
 
@@ -75,13 +76,15 @@ public:
     SQLResult Next() override {
         if (atEnd_) return kSQLEndOfData;
         if (!Live()) return Fail(kSQLInvalidHandle, "The cursor is closed");
+        const FbAttachment& att = *st_->att;
+        const WatchedCall watch(*att.api, att.db, att.WatchSeconds(), &st_->att->linkClosed);
         ISC_STATUS_ARRAY status;
         const ISC_STATUS rc = st_->att->api->dsql_fetch(status, &st_->handle, SQL_DIALECT_V6, st_->out.get());
         if (rc == 100) {
             atEnd_ = true;
             return kSQLEndOfData;
         }
-        if (rc != 0) return Fail(kSQLServerError, st_->att->api->StatusText(status));
+        if (rc != 0) return Fail(kSQLServerError, st_->att->StatusText(status));
         ++st_->row;
         onRow_ = true;
         return kSQLSuccess;
@@ -298,12 +301,13 @@ private:
         if (c.blobRow == st_->row) return kSQLSuccess;
         c.blob.clear();
         const FbClient& api = *st_->att->api;
+        const WatchedCall watch(api, st_->att->db, st_->att->WatchSeconds(), &st_->att->linkClosed);
         ISC_STATUS_ARRAY status;
         isc_blob_handle blob = 0;
         ISC_QUAD id;
         std::memcpy(&id, c.data.data(), sizeof id);
         if (api.open_blob2(status, &st_->att->db, &tr_, &blob, &id, 0, nullptr) != 0)
-            return Fail(kSQLServerError, api.StatusText(status));
+            return Fail(kSQLServerError, st_->att->StatusText(status));
         // A positive "BlobSize" limits a blob to that many KiB; otherwise it is read whole.
         const std::size_t limit = st_->att->blobSize > 0 ? static_cast<std::size_t>(st_->att->blobSize) * 1024 : SIZE_MAX;
         char segment[kMaxSegment];
@@ -315,7 +319,7 @@ private:
                 ISC_STATUS_ARRAY ignored;
                 api.close_blob(ignored, &blob);
                 c.blob.clear();
-                return Fail(kSQLServerError, api.StatusText(status));
+                return Fail(kSQLServerError, st_->att->StatusText(status));
             }
             c.blob.insert(c.blob.end(), segment, segment + got);
             if (c.blob.size() >= limit) {

@@ -11,6 +11,7 @@
 
 #include "sqlfb/FbDriver.h"
 #include "sqlfb/FbHelpers.h"
+#include "sqlfb/FbWatchdog.h"
 
 namespace tarnwick::sqlfb::detail {
 
@@ -67,6 +68,7 @@ struct FbStatement {
     void CloseCursor() {
         const bool wasOpen = cursorOpen && HandleValid();
         if (wasOpen) {
+            const WatchedCall watch(*att->api, att->db, att->WatchSeconds(), &att->linkClosed);
             ISC_STATUS_ARRAY status;
             att->api->dsql_free_statement(status, &handle, DSQL_close);
         }
@@ -79,6 +81,7 @@ struct FbStatement {
     ~FbStatement() {
         CloseCursor();
         if (HandleValid()) {
+            const WatchedCall watch(*att->api, att->db, att->WatchSeconds(), &att->linkClosed);
             ISC_STATUS_ARRAY status;
             att->api->dsql_free_statement(status, &handle, DSQL_drop);
         }
