@@ -54,6 +54,7 @@ std::shared_ptr<const FbClient> FbClient::Load(const std::string& libraryName, s
                     Bind(library, "isc_close_blob", client->close_blob, error) &&
                     Bind(library, "isc_cancel_blob", client->cancel_blob, error) &&
                     Bind(library, "isc_blob_info", client->blob_info, error) &&
+                    Bind(library, "fb_cancel_operation", client->cancel_operation, error) &&
                     Bind(library, "fb_interpret", client->interpret, error) &&
                     Bind(library, "isc_sqlcode", client->sqlcode, error) &&
                     Bind(library, "isc_vax_integer", client->vax_integer, error);

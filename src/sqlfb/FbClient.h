@@ -36,6 +36,7 @@ struct FbClient {
     decltype(&::isc_close_blob) close_blob = nullptr;
     decltype(&::isc_cancel_blob) cancel_blob = nullptr;
     decltype(&::isc_blob_info) blob_info = nullptr;
+    decltype(&::fb_cancel_operation) cancel_operation = nullptr;
     decltype(&::fb_interpret) interpret = nullptr;
     decltype(&::isc_sqlcode) sqlcode = nullptr;
     decltype(&::isc_vax_integer) vax_integer = nullptr;

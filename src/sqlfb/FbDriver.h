@@ -60,6 +60,12 @@ struct FbAttachment {
     int readCursors = 0;  // open cursors running in readTr
 
     // Options.
+    // Seconds a call may wait for a server over the network before the link is closed (0: no
+    // bound); also the connect time-out. Set by the "Connection Timeout" option.
+    static constexpr std::int32_t kDefaultTimeout = 60;
+    std::int32_t timeout = kDefaultTimeout;
+    bool remote = false;                   // attached over the network
+    std::atomic<bool> linkClosed{false};   // the link was closed for want of an answer
     bool waitOnLocks = true;
     bool commitRetain = false;
     bool trimChar = false;
@@ -90,6 +96,10 @@ struct FbAttachment {
     std::vector<std::shared_ptr<detail::FbStatement>> statementCache;
 
     bool Attached() const { return db != 0; }
+    // The bound for the calls of this attachment (none for a database opened in the process).
+    std::int32_t WatchSeconds() const { return remote ? timeout : 0; }
+    // The client library's text of a failed call; says so when the link was closed for silence.
+    std::string StatusText(const ISC_STATUS* status) const;
     bool Utf8Connection() const { return charSet.empty() || charSet == "UTF8" || charSet == "utf8"; }
     bool ExplicitActive() const { return explicitTr != 0 && !retained; }
     // Starts a transaction; false with *error set when the server refuses.

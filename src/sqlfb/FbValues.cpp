@@ -29,6 +29,16 @@ ISC_DATE IscDateFromDayNumber(std::int32_t dayNumber) {
     return static_cast<ISC_DATE>(dayNumber + kDayOneOffset - kIscEpoch);
 }
 
+bool ValidTimeStamp(const TSQLTimeStamp& value) {
+    if (value.Month < 1 || value.Month > 12 || value.Day < 1 || value.Day > 31 || value.Hour > 23 ||
+        value.Minute > 59 || value.Second > 59 || value.Fractions > 999)
+        return false;
+    // 2023-02-29 would count on into March: the day must come back as written.
+    int y = 0, m = 0, d = 0;
+    CivilFromDays(DaysFromCivil(value.Year, value.Month, value.Day), y, m, d);
+    return y == value.Year && m == value.Month && d == value.Day;
+}
+
 TSQLTimeStamp TimeStampFromIsc(const ISC_TIMESTAMP& value) {
     TSQLTimeStamp ts;
     int y = 0, m = 0, d = 0;

@@ -21,6 +21,10 @@ void CivilFromDayNumber(std::int32_t dayNumber, int* year, int* month, int* day)
 std::int32_t DayNumberFromIscDate(ISC_DATE date);
 ISC_DATE IscDateFromDayNumber(std::int32_t dayNumber);
 
+// True when the record names a day of the calendar and a time of day (month 1..12, a day the
+// month has, 23:59:59.999 at most).
+bool ValidTimeStamp(const TSQLTimeStamp& value);
+
 TSQLTimeStamp TimeStampFromIsc(const ISC_TIMESTAMP& value);
 ISC_TIMESTAMP IscFromTimeStamp(const TSQLTimeStamp& value);
 

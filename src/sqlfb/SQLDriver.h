@@ -128,7 +128,7 @@ enum SQLConnectionOption : std::uint16_t {
     kConnSchemaName = 28,          // get: text buffer, schema part
     kConnObjectName = 29,          // get: text buffer, object name as the server stores it
     kConnCustomInfo = 31,          // text (accepted, no effect)
-    kConnTimeout = 32,             // number (seconds; accepted, no effect)
+    kConnTimeout = 32,             // number: seconds a call waits for a server over the network, 0 no bound
     kConnCatalogVersion = 33,      // get: number, changes whenever what was learned of the
                                    // catalog may be stale (a catalog change ran, a reconnect)
 };

@@ -48,6 +48,8 @@ CREATE TABLE IDX (
 CREATE UNIQUE INDEX UX_IDX_C ON IDX (C);
 CREATE DESCENDING INDEX DX_IDX_D ON IDX (D);
 CREATE TABLE NOKEY (N INTEGER, T VARCHAR(10));
+CREATE TABLE TIMES (ID INTEGER NOT NULL PRIMARY KEY, TS TIMESTAMP, T TIME, N INTEGER);
+CREATE TABLE RAWTEXT (N INTEGER, T VARCHAR(4) CHARACTER SET NONE, O CHAR(4) CHARACTER SET OCTETS);
 CREATE TABLE LATIN (T VARCHAR(10) CHARACTER SET WIN1252, F CHAR(3) CHARACTER SET WIN1252,
                     M BLOB SUB_TYPE TEXT CHARACTER SET WIN1252);
 )";
@@ -112,13 +114,15 @@ TEST_F(DriverTest, DescribesEveryColumnTypeForTheDataLayer) {
         int nullable;
     };
     // Text sizes count bytes of the UTF8 connection (4 per character); every 64-bit integer
-    // comes as BCD, never as a 64-bit logical type that would read as null.
+    // comes as BCD, never as a 64-bit logical type that would read as null. Exact numerics give
+    // the precision of their storage (SMALLINT 5, INTEGER 10, BIGINT 19), which holds every
+    // value the server keeps, not the declared one.
     const Expected expected[] = {
         {"ID", kLogInt32, 0, 10, 0, 4, 0},          {"C_CHAR", kLogString, kSubFixed, 20, 0, 20, 1},
         {"C_VARCHAR", kLogString, 0, 40, 0, 40, 1}, {"C_SMALL", kLogInt16, 0, 5, 0, 2, 1},
         {"C_INT", kLogInt32, 0, 10, 0, 4, 1},       {"C_BIG", kLogBcd, 0, 19, 0, 34, 1},
-        {"C_NUM92", kLogBcd, 0, 9, 2, 34, 1},       {"C_NUM152", kLogBcd, 0, 18, 2, 34, 1},
-        {"C_NUM42", kLogBcd, 0, 4, 2, 34, 1},       {"C_DEC185", kLogBcd, 0, 18, 5, 34, 1},
+        {"C_NUM92", kLogBcd, 0, 10, 2, 34, 1},      {"C_NUM152", kLogBcd, 0, 19, 2, 34, 1},
+        {"C_NUM42", kLogBcd, 0, 5, 2, 34, 1},       {"C_DEC185", kLogBcd, 0, 19, 5, 34, 1},
         {"C_FLOAT", kLogFloat, 0, 15, 0, 8, 1},     {"C_DOUBLE", kLogFloat, 0, 15, 0, 8, 1},
         {"C_DATE", kLogDate, 0, 0, 0, 4, 1},        {"C_TIME", kLogTime, 0, 0, 0, 4, 1},
         {"C_TS", kLogTimeStamp, 0, 0, 0, 16, 1},    {"C_BOOL", kLogBoolean, 0, 0, 0, 2, 1},
@@ -497,7 +501,8 @@ TEST_F(DriverTest, IndexListFromTheSystemTables) {
     const struct {
         const char* written;
         const char* object;
-    } names[] = {{"idx", "IDX"}, {"\"Mixed Case\"", "Mixed Case"}, {"owner.nokey", "NOKEY"}};
+    } names[] = {{"idx", "IDX"}, {"\"Mixed Case\"", "Mixed Case"}, {"owner.nokey", "NOKEY"},
+                 {"owner.\"Mixed\"", "Mixed"}, {"\"Say \"\"Hi\"\"\"", "Say \"Hi\""}};
     for (const auto& n : names) {
         ASSERT_EQ(conn_->SetOption(kConnQualifiedName, reinterpret_cast<std::intptr_t>(n.written)), 0);
         char object[256];
@@ -670,6 +675,131 @@ TEST_F(DriverTest, ObjectsOutlivingTheirConnectionStaySafe) {
     conn_.reset();
     cursor.reset();
     command.reset();
+}
+
+TEST_F(DriverTest, RowsHoldingTenthsOfMillisecondsAreFoundByTheTimesReadFromThem) {
+    // Another program wrote tenths of milliseconds; a read gives whole milliseconds.
+    Exec(*conn_, "INSERT INTO TIMES VALUES (1, '2026-12-10 08:30:00.1234', '08:30:00.5678', 0)");
+    Exec(*conn_, "INSERT INTO TIMES VALUES (2, '2026-12-10 08:30:00.1234', '08:30:00.5678', 0)");
+    TSQLTimeStamp ts;
+    std::int32_t ms = 0;
+    {
+        Query q = Open(*conn_, "SELECT TS, T FROM TIMES WHERE ID = 1");
+        ASSERT_EQ(q.cursor->Next(), 0);
+        int isNull = 0;
+        ASSERT_EQ(q.cursor->GetTimeStamp(1, &ts, &isNull), 0);
+        ASSERT_EQ(q.cursor->GetTime(2, &ms, &isNull), 0);
+    }
+    ASSERT_EQ(ts.Fractions, 123u);
+    ASSERT_EQ(ms, 30600567);
+    // The row is found by the values read, as an update that compares every column finds it; the
+    // value set is stored as bound, without tenths.
+    const auto update = [&](std::int32_t id, const char* sql) {
+        auto command = Command(*conn_);
+        EXPECT_EQ(command->Prepare(sql, 4), 0) << ErrorOf(*command);
+        Bind(*command, 1, kLogTimeStamp, &ts, sizeof ts);
+        Bind(*command, 2, kLogInt32, &id, 4);
+        Bind(*command, 3, kLogTimeStamp, &ts, sizeof ts);
+        Bind(*command, 4, kLogTime, &ms, 4);
+        EXPECT_EQ(command->Execute(nullptr), 0) << ErrorOf(*command);
+        std::uint32_t rows = 0;
+        command->GetRowsAffected(&rows);
+        return rows;
+    };
+    const char* kUpdate = "update TIMES set TS = ?, N = N + 1 where ID = ? and TS = ? and \"T\" = ?";
+    EXPECT_EQ(update(1, kUpdate), 1u);
+    EXPECT_EQ(update(2, kUpdate), 1u);  // the kept statement again
+    Query stored = Open(*conn_, "SELECT CAST(EXTRACT(MILLISECOND FROM TS) * 10 AS INTEGER), N FROM TIMES WHERE ID = 1");
+    ASSERT_EQ(stored.cursor->Next(), 0);
+    std::int32_t tenths = 0, n = 0;
+    int isNull = 0;
+    stored.cursor->GetLong(1, &tenths, &isNull);
+    stored.cursor->GetLong(2, &n, &isNull);
+    EXPECT_EQ(tenths, 1230);
+    EXPECT_EQ(n, 1);
+
+    // A row another user changed, even by a millisecond, is not found.
+    Exec(*conn_, "UPDATE TIMES SET TS = '2026-12-10 08:30:00.1244' WHERE ID = 2");
+    EXPECT_EQ(update(2, kUpdate), 0u);
+    Exec(*conn_, "UPDATE TIMES SET TS = '2026-12-10 08:30:00.1230', T = '08:30:00.5680' WHERE ID = 2");
+    EXPECT_EQ(update(2, kUpdate), 0u);
+    Exec(*conn_, "UPDATE TIMES SET T = '08:30:00.5670' WHERE ID = 2");
+    EXPECT_EQ(update(2, kUpdate), 1u);
+
+    // A delete finds its row the same way.
+    Exec(*conn_, "UPDATE TIMES SET TS = '2026-12-10 08:30:00.1239' WHERE ID = 2");
+    auto remove = Command(*conn_);
+    ASSERT_EQ(remove->Prepare("delete from TIMES where TS=? and ID = ?", 2), 0) << ErrorOf(*remove);
+    Bind(*remove, 1, kLogTimeStamp, &ts, sizeof ts);
+    const std::int32_t id = 2;
+    Bind(*remove, 2, kLogInt32, &id, 4);
+    ASSERT_EQ(remove->Execute(nullptr), 0) << ErrorOf(*remove);
+    std::uint32_t removed = 0;
+    remove->GetRowsAffected(&removed);
+    EXPECT_EQ(removed, 1u);
+}
+
+TEST_F(DriverTest, ImpossibleTimeStampsAreRefused) {
+    const struct {
+        int year, month, day, hour;
+        SQLResult result;
+    } cases[] = {
+        {2024, 2, 29, 0, kSQLSuccess},      {2000, 2, 29, 23, kSQLSuccess},    {2026, 12, 31, 12, kSQLSuccess},
+        {2024, 2, 31, 0, kSQLInvalidTime},  {2023, 2, 29, 0, kSQLInvalidTime}, {1900, 2, 29, 0, kSQLInvalidTime},
+        {2026, 4, 31, 0, kSQLInvalidTime},  {2026, 13, 1, 0, kSQLInvalidTime}, {2026, 1, 0, 0, kSQLInvalidTime},
+        {2026, 1, 1, 24, kSQLInvalidTime},
+    };
+    std::int32_t id = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.month) + "-" + std::to_string(c.day));
+        TSQLTimeStamp ts;
+        ts.Year = static_cast<std::int16_t>(c.year);
+        ts.Month = static_cast<std::uint16_t>(c.month);
+        ts.Day = static_cast<std::uint16_t>(c.day);
+        ts.Hour = static_cast<std::uint16_t>(c.hour);
+        auto insert = Command(*conn_);
+        ASSERT_EQ(insert->Prepare("INSERT INTO TIMES (ID, TS) VALUES (?, ?)", 2), 0) << ErrorOf(*insert);
+        ++id;
+        Bind(*insert, 1, kLogInt32, &id, 4);
+        Bind(*insert, 2, kLogTimeStamp, &ts, sizeof ts);
+        EXPECT_EQ(insert->Execute(nullptr), c.result) << ErrorOf(*insert);
+        if (c.result != kSQLSuccess) continue;
+        Query q = Open(*conn_, "SELECT TS FROM TIMES WHERE ID = " + std::to_string(id));
+        ASSERT_EQ(q.cursor->Next(), 0);
+        TSQLTimeStamp back;
+        int isNull = 0;
+        ASSERT_EQ(q.cursor->GetTimeStamp(1, &back, &isNull), 0);
+        EXPECT_EQ(back, ts);
+    }
+    Query count = Open(*conn_, "SELECT COUNT(*) FROM TIMES");
+    ASSERT_EQ(count.cursor->Next(), 0);
+    std::int32_t n = 0;
+    int isNull = 0;
+    count.cursor->GetLong(1, &n, &isNull);
+    EXPECT_EQ(n, 3);
+}
+
+TEST_F(DriverTest, ValuesComparedWithByteCountedColumnsFindNothingWhenTooLong) {
+    // NONE and OCTETS columns count bytes: three characters of two bytes each do not fit four.
+    Exec(*conn_, "INSERT INTO RAWTEXT VALUES (1, 'ab', 'ab')");
+    const struct {
+        const char* sql;
+        bool found;
+    } cases[] = {
+        {"SELECT N FROM RAWTEXT where T = 'ab'", true},
+        {"SELECT N FROM RAWTEXT where T = 'äöü'", false},
+        {"SELECT N FROM RAWTEXT where T = 'abcde'", false},
+        {"SELECT N FROM RAWTEXT where O = 'äöü'", false},
+        {"SELECT N FROM RAWTEXT where T = 'äb'", false},
+    };
+    for (const auto& c : cases) {
+        auto command = Command(*conn_);
+        ASSERT_EQ(command->Prepare(c.sql, 0), 0) << ErrorOf(*command) << c.sql;
+        ISQLCursor* raw = nullptr;
+        ASSERT_EQ(command->Execute(&raw), 0) << ErrorOf(*command) << c.sql;
+        std::unique_ptr<ISQLCursor> cursor(raw);
+        EXPECT_EQ(cursor->Next(), c.found ? kSQLSuccess : kSQLEndOfData) << ErrorOf(*cursor) << c.sql;
+    }
 }
 
 }  // namespace

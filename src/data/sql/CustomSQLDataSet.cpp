@@ -680,14 +680,19 @@ const std::vector<TIndexDef>& TCustomSQLDataSet::IndexDefs() {
 void TCustomSQLDataSet::LoadIndexDefs() {
     indexDefs_.clear();
     std::string tableName;
+    std::string writtenName;  // a quoted name stays quoted: the server keeps its letter case
     // A text that runs as the very statement the kept indexes were read for names their table.
     const std::uint64_t serial = StatementSerial();
     const bool sameStatement = serial != 0 && serial == indexMemo_.Serial;
-    if (noMetadata_ || !getMetadata_ || (!sameStatement && !ReadSingleTable(commandText_, tableName))) {
+    if (noMetadata_ || !getMetadata_ ||
+        (!sameStatement && !ReadSingleTable(commandText_, tableName, &writtenName))) {
         indexDefsLoaded_ = true;
         return;
     }
-    if (sameStatement) tableName = indexMemo_.Table;
+    if (sameStatement) {
+        tableName = indexMemo_.Table;
+        writtenName = indexMemo_.WrittenTable;
+    }
     EnsureConnection();
     connection_->EnsureConnected();
     ISQLConnection* driverConnection = connection_->DriverConnection();
@@ -702,14 +707,15 @@ void TCustomSQLDataSet::LoadIndexDefs() {
         catalogVersion = -1;
     std::string fieldNames = DatasetFieldNames();
     if (catalogVersion >= 0 && indexMemo_.Connection == driverConnection &&
-        indexMemo_.CatalogVersion == catalogVersion && indexMemo_.Table == tableName &&
+        indexMemo_.CatalogVersion == catalogVersion && indexMemo_.WrittenTable == writtenName &&
         indexMemo_.Schema == schemaName_ && indexMemo_.FieldNames == fieldNames) {
         indexDefs_ = indexMemo_.Defs;
         indexDefsLoaded_ = true;
         return;
     }
     const std::string memoTable = tableName;
-    SQLResult code = driverConnection->SetOption(kConnQualifiedName, reinterpret_cast<std::intptr_t>(tableName.c_str()));
+    SQLResult code =
+        driverConnection->SetOption(kConnQualifiedName, reinterpret_cast<std::intptr_t>(writtenName.c_str()));
     if (code != kSQLSuccess) SQLError(code, TErrorSource::eSourceNone);
     auto readOption = [&](std::uint16_t option) {
         char buffer[256] = {};
@@ -799,7 +805,8 @@ void TCustomSQLDataSet::LoadIndexDefs() {
     }
     indexDefsLoaded_ = true;
     if (catalogVersion >= 0)
-        indexMemo_ = {driverConnection, catalogVersion, serial, memoTable, schemaName_, std::move(fieldNames), indexDefs_};
+        indexMemo_ = {driverConnection, catalogVersion, serial,      memoTable,
+                      schemaName_,      std::move(fieldNames), indexDefs_, writtenName};
 }
 
 // The names the indexes are checked against (IsDatasetField), one string.

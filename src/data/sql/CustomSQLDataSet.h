@@ -208,6 +208,7 @@ private:
         std::string Schema;
         std::string FieldNames;
         std::vector<TIndexDef> Defs;
+        std::string WrittenTable;  // Table as the text writes it (a quoted name in its quotes)
     };
     TIndexDefsMemo indexMemo_;
     std::string DatasetFieldNames() const;

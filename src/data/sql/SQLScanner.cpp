@@ -166,11 +166,14 @@ TSQLToken ScanToken(std::string_view text, std::size_t& pos, std::string& token,
 namespace {
 
 // Steps shared by the table-name readers: after FROM, the first table name or value token with
-// its "."-joined parts. Answers false when a clause keyword or the end comes first.
-bool ReadTableAfterFrom(std::string_view text, std::size_t& pos, std::string& name) {
+// its "."-joined parts. Answers false when a clause keyword or the end comes first. `written`,
+// when given, receives the name as the text writes it, quotes and all.
+bool ReadTableAfterFrom(std::string_view text, std::size_t& pos, std::string& name,
+                        std::string* written = nullptr) {
     TSQLToken section = TSQLToken::stUnknown;
     std::string token;
     while (true) {
+        std::size_t start = pos;
         const TSQLToken kind = ScanToken(text, pos, token, section);
         if (kind == TSQLToken::stEnd) return false;
         if (IsClauseKeyword(kind)) {
@@ -186,6 +189,11 @@ bool ReadTableAfterFrom(std::string_view text, std::size_t& pos, std::string& na
             ScanToken(text, pos, token, section);
             name += '.';
             name += token;
+        }
+        if (written != nullptr) {
+            while (start < pos && IsSeparator(text[start])) ++start;
+            written->assign(text.substr(start, pos - start));
+            if (!written->empty() && written->back() == ';') written->pop_back();
         }
         return true;
     }
@@ -211,11 +219,13 @@ bool IsMultiTableText(std::string_view text) {
     return !ReadSingleTable(text, name);
 }
 
-bool ReadSingleTable(std::string_view text, std::string& name) {
+bool ReadSingleTable(std::string_view text, std::string& name, std::string* written) {
     std::size_t pos = 0;
     name.clear();
-    if (!ReadTableAfterFrom(text, pos, name)) {
+    if (written != nullptr) written->clear();
+    if (!ReadTableAfterFrom(text, pos, name, written)) {
         name.clear();
+        if (written != nullptr) written->clear();
         return false;
     }
     if (At(text, pos) == ',' || At(text, pos + 1) == ',') return false;

@@ -57,8 +57,10 @@ std::string FindTableName(std::string_view text);
 
 // True unless the text plainly reads one table (a FROM with one name, no comma, no join).
 bool IsMultiTableText(std::string_view text);
-// The opposite of IsMultiTableText, with the one table's name (FindTableName's) in `name`.
-bool ReadSingleTable(std::string_view text, std::string& name);
+// The opposite of IsMultiTableText, with the one table's name (FindTableName's) in `name` and,
+// when `written` is given, the name as the text writes it: a quoted name keeps its quotes, which
+// tell the server to take its letter case as it stands.
+bool ReadSingleTable(std::string_view text, std::string& name, std::string* written = nullptr);
 
 // Fields of an ORDER BY clause, ";"-separated.
 struct TOrderByIndex {

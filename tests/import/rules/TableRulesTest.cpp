@@ -167,5 +167,16 @@ TEST_F(TableRulesTest, FieldMissingFromTheFileEndsTheWalk) {
     EXPECT_EQ(Rows("SELECT COUNT(*) FROM CUSTOMER"), std::vector<std::string>{"0"});
 }
 
+TEST_F(TableRulesTest, StoredValuesOtherProgramsWroteDoNotBlockAnUpdate) {
+    // Firebird keeps more than a column declares: a price beyond NUMERIC(9,2)'s nine digits, and
+    // tenths of milliseconds in a time-stamp.
+    Sql("INSERT INTO PRODUCT (PROD_ID, PROD_NAME, PRICE, UPDATED_AT) "
+        "VALUES ('P1', 'old', 12345678.90, '2026-12-10 08:30:00.1234')");
+    Put("HQ__PRODUCT__20261210_01.XML", "PRODUCT", {{{"PROD_ID", "P1"}, {"PROD_NAME", "新"}, {"PRICE", "35"}}});
+    Walk();
+    EXPECT_EQ(Rows("SELECT PROD_NAME, PRICE FROM PRODUCT"), std::vector<std::string>{"新|35"});
+    EXPECT_EQ(view_.summaries[1], "read 1, inserted 0, updated 1, skipped 0, refused 0");
+}
+
 }  // namespace
 }  // namespace tarnwick::import::testing

@@ -47,6 +47,25 @@ TEST(SQLScanner, TableNameAndMultiTable) {
     }
 }
 
+// The name as written keeps its quotes: they decide its letter case on the server.
+TEST(SQLScanner, SingleTableAsWritten) {
+    const struct {
+        const char* text;
+        const char* written;
+    } cases[] = {
+        {"SELECT * FROM \"Mixed\" where X = 1", "\"Mixed\""},
+        {"SELECT * FROM  Mixed where X = 1", "Mixed"},
+        {"SELECT * FROM \"S\".\"T\" where X = 1", "\"S\".\"T\""},
+        {"SELECT * FROM PRODUCT;", "PRODUCT"},
+    };
+    for (const auto& c : cases) {
+        std::string name;
+        std::string written = "stale";
+        ReadSingleTable(c.text, name, &written);
+        EXPECT_EQ(written, c.written) << c.text;
+    }
+}
+
 struct TokenCase {
     const char* text;
     TSQLToken section;

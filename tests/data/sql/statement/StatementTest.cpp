@@ -37,6 +37,10 @@ INSERT INTO ALLTYPES VALUES (1, 'ab', 'Grüße', -12, 9007199254740993, 1234567.
   1234567890123.45, 1.23456, -12345678901234.5678, 2.5, 0.5, '2024-02-29', '13:45:30.250',
   '2024-02-29 13:45:30.250', TRUE, 'memo text', NULL, 'K1', 1, 2);
 INSERT INTO ALLTYPES (ID, C_CODE) VALUES (2, 'K2');
+INSERT INTO ALLTYPES (ID, C_CODE, C_NUM92, C_NUM152, C_NUM95, C_DEC184)
+  VALUES (3, 'K3', 21474836.47, -92233720368547758.08, -21474.83648, 922337203685477.5807);
+CREATE TABLE "Mixed" (ID INTEGER NOT NULL PRIMARY KEY, K VARCHAR(5));
+CREATE TABLE MIXED (K VARCHAR(5) NOT NULL PRIMARY KEY, ID INTEGER);
 CREATE TABLE OWNER_T (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10));
 INSERT INTO OWNER_T VALUES (1, 'one');
 )";
@@ -239,10 +243,12 @@ TEST_F(SQLStatementTest, FieldDefinitionsFromColumns) {
         {"C_VARCHAR", ftString, 120, 0, false},  // UTF8: four bytes per character
         {"C_SMALL", ftSmallint, 0, 0, false},
         {"C_BIG", ftFMTBcd, 0, 19, false},
-        {"C_NUM92", ftBCD, 2, 9, false},
-        {"C_NUM152", ftFMTBcd, 2, 18, false},  // stored as BIGINT: the driver reports 18 digits
-        {"C_NUM95", ftFMTBcd, 5, 9, false},
-        {"C_DEC184", ftFMTBcd, 4, 18, false},
+        // Exact numerics carry the digits of their storage (INTEGER 10, BIGINT 19), which hold
+        // every value the server keeps in them.
+        {"C_NUM92", ftBCD, 2, 10, false},
+        {"C_NUM152", ftFMTBcd, 2, 19, false},
+        {"C_NUM95", ftFMTBcd, 5, 10, false},
+        {"C_DEC184", ftFMTBcd, 4, 19, false},
         {"C_DOUBLE", ftFloat, 0, 0, false},
         {"C_FLOAT", ftFloat, 0, 0, false},
         {"C_DATE", ftDate, 0, 0, false},
@@ -324,6 +330,17 @@ TEST_F(SQLStatementTest, EveryColumnTypeReadsBack) {
     }
 }
 
+TEST_F(SQLStatementTest, ExactNumericsReadUpToTheirStorageLimits) {
+    // The server keeps any value the storage type holds, beyond the declared precision.
+    auto ds = DataSet("SELECT * FROM ALLTYPES where ID = 3");
+    ds->Open();
+    ASSERT_FALSE(ds->AtEnd());
+    EXPECT_EQ(ds->FieldNamed("C_NUM92").StringValue(), "21474836.47");
+    EXPECT_EQ(BcdToString(ds->FieldNamed("C_NUM152").VariantValue().Bcd()), "-92233720368547758.08");
+    EXPECT_EQ(BcdToString(ds->FieldNamed("C_NUM95").VariantValue().Bcd()), "-21474.83648");
+    EXPECT_EQ(BcdToString(ds->FieldNamed("C_DEC184").VariantValue().Bcd()), "922337203685477.5807");
+}
+
 TEST_F(SQLStatementTest, DuplicateColumnNames) {
     auto ds = DataSet("SELECT NAME, NAME, NAME, ID AS NAME_1 FROM OWNER_T where ID = 1");
     ds->Open();
@@ -392,6 +409,26 @@ TEST_F(SQLStatementTest, IndexDefinitionsAndKeyFields) {
     query->Open();
     EXPECT_TRUE(query->IndexDefs().empty());
     EXPECT_FALSE(query->FieldNamed("ID").ProviderFlags().Contains(pfInKey));
+}
+
+TEST_F(SQLStatementTest, AQuotedTableNameKeepsItsLetterCaseForTheKey) {
+    // "Mixed" and MIXED are two tables; only the quotes tell them apart.
+    const struct {
+        const char* text;
+        const char* key;
+    } cases[] = {
+        {"SELECT * FROM \"Mixed\" where ID = 1", "ID"},
+        {"SELECT * FROM Mixed where ID = 1", "K"},
+        {"SELECT * FROM \"Mixed\" where ID = 2", "ID"},
+        {"SELECT * FROM MIXED where ID = 1", "K"},
+    };
+    auto ds = DataSet(cases[0].text);
+    for (const auto& c : cases) {
+        ds->SetCommandText(c.text);
+        ds->Open();
+        EXPECT_EQ(ds->PSGetKeyFields(), c.key) << c.text;
+        ds->Close();
+    }
 }
 
 TEST_F(SQLStatementTest, KeyFieldsFollowCatalogChangesAcrossTexts) {
