@@ -12,7 +12,7 @@
 //
 // Needs root and the server of tools/start-firebird (skipped without them).
 //   TARNWICK_FB_PASSWORD         SYSDBA's password (default masterkey)
-//   TARNWICK_REGISTER_TEST_ROWS  PROD_SALE records and products of the large files (default 5000)
+//   TARNWICK_REGISTER_TEST_ROWS  PROD_SALE records and products of the large files (default 2000)
 
 #include <gtest/gtest.h>
 #include <ibase.h>
@@ -221,7 +221,7 @@ TEST_F(RegisterBesideImportTest, DISABLED_RegisterReadsAndUpdatesWhileTheStoreIm
     ASSERT_EQ(Run("first-run.log"), 0) << ReadFile(root_ / "first-run.log");
 
     const char* rowsText = std::getenv("TARNWICK_REGISTER_TEST_ROWS");
-    const int rows = rowsText != nullptr && *rowsText != '\0' ? std::atoi(rowsText) : 5000;
+    const int rows = rowsText != nullptr && *rowsText != '\0' ? std::atoi(rowsText) : 2000;
     sampledata::TSampleSizes sizes;
     sizes.Rows = rows;
     sizes.Products = rows;
