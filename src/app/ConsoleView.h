@@ -45,6 +45,9 @@ public:
     int Repaints() const { return repaints_; }
 
 private:
+    // `text` with every listed path and file name that holds a control character escaped.
+    std::string WithNamesEscaped(const std::string& text) const;
+
     std::ostream& out_;
     std::ostream& err_;
     std::vector<std::string> memo1_, memo2_;
