@@ -7,9 +7,11 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/StageView.h"
 #include "import/RuleTable.h"
+#include "platform/DirectorySearch.h"
 
 namespace tarnwick::app {
 
@@ -47,8 +49,6 @@ public:
 
 private:
     [[noreturn]] void WarnAndAbort(std::string_view text);
-    // Appends the path of every taken entry matching `pattern` to Memo1; answers their count.
-    int ListIntoMemo1(const std::string& folder, std::string_view pattern);
     void ShowCount(int count);
 
     IStageView& view_;
@@ -56,6 +56,9 @@ private:
     std::string storeDir_;
     std::chrono::milliseconds waitPause_{50};
     TWalkHooks walkHooks_;
+    // Every file of the download folder as the list stage saw it: the clear stage deletes these
+    // and nothing that arrived or changed later.
+    std::vector<platform::TSearchRec> listed_;
 };
 
 }  // namespace tarnwick::app
