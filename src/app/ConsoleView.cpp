@@ -1,5 +1,6 @@
 #include "app/ConsoleView.h"
 
+#include "app/CommandLine.h"
 #include "import/WorkList.h"
 
 namespace tarnwick::app {
@@ -51,6 +52,11 @@ void TConsoleView::ShowWarning(const std::string& text) {
     err_ << WithNamesEscaped(text) << std::endl;
 }
 
+void TConsoleView::ShowNotice(TNotice notice, const std::string& text) {
+    if (notice == TNotice::HandOffNotStarted) handOffFailed_ = true;
+    ShowWarning(text);
+}
+
 void TConsoleView::ShowError(const std::string& text) {
     errors_.push_back(text);
     err_ << WithNamesEscaped(text) << std::endl;
@@ -58,7 +64,10 @@ void TConsoleView::ShowError(const std::string& text) {
 
 int TConsoleView::ExitCode() const {
     if (!errors_.empty()) return 1;
-    if (closed_) return warnings_.empty() ? 0 : 3;
+    if (closed_) {
+        if (handOffFailed_) return kExitHandOffNotStarted;
+        return warnings_.empty() ? 0 : 3;
+    }
     return warnings_.empty() ? 1 : 2;
 }
 

@@ -1,6 +1,7 @@
 #include "app/Workflow.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <thread>
 
@@ -24,6 +25,11 @@ constexpr const char* kHandOffArgument = "AS";
 // Only files are taken: a folder named like a data file can be neither loaded nor deleted, and
 // would stop every run, whatever other attributes it carries.
 bool Taken(const platform::TSearchRec& entry) { return (entry.Attr & platform::faDirectory) == 0; }
+
+std::string HandOffFailureText(const std::string& program, int error) {
+    return "The hand-off program " + import::PrintableName(program) + " could not be started: " +
+           std::strerror(error) + ". The files were imported; the registers get them only once it runs.";
+}
 
 }  // namespace
 
@@ -117,8 +123,17 @@ void TWorkflow::DeleteFileButtonClick() {
 }
 
 void TWorkflow::SpeedButton3Click() {
-    if (!view_.Memo1Lines().empty()) platform::StartProgram(storeDir_ + kHandOffProgram, {kHandOffArgument});
+    if (!view_.Memo1Lines().empty()) HandOff();
     view_.CloseWindow();
+}
+
+// The files are gone by now; a hand-off that does not start must be said, or the registers
+// would never get what was imported.
+void TWorkflow::HandOff() {
+    const std::string program = storeDir_ + kHandOffProgram;
+    int error = 0;
+    if (!platform::StartProgram(program, {kHandOffArgument}, platform::kReadyTimeout, &error))
+        view_.ShowNotice(IStageView::TNotice::HandOffNotStarted, HandOffFailureText(program, error));
 }
 
 void TWorkflow::Click(TStage stage) noexcept {

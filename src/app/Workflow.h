@@ -50,6 +50,7 @@ public:
 private:
     [[noreturn]] void WarnAndAbort(std::string_view text);
     void ShowCount(int count);
+    void HandOff();
 
     IStageView& view_;
     const import::TRuleTable& rules_;

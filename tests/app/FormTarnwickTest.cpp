@@ -111,6 +111,7 @@ TEST_F(FormTarnwickTest, LaidOutAtItsDesignSizes) {
 
 // Buttons 3, 4 and "." lie under the covering panel: a click there does nothing.
 TEST_F(FormTarnwickTest, OnlyTheFirstTwoButtonsReact) {
+    InstallSibling("lantrel", "Lantrel.exe");
     WriteFile(Download() + "HQ__T__1.XML", "x");
     for (QToolButton* hidden : {form_->SpeedButton2, form_->SpeedButton3, form_->DeleteFileButton}) {
         ClickWhereItLies(hidden);

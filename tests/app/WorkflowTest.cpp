@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -152,6 +153,30 @@ TEST_F(WorkflowTest, AFileArrivingMidRunStaysForTheNextRun) {
     again.Click(&TWorkflow::SpeedButton4Click);
     EXPECT_EQ(next.Memo1Lines().front(), Dl("HQ__PROD_DEPART__2.XML"));
     EXPECT_TRUE(std::filesystem::is_empty(Download()));
+}
+
+// A hand-off program that cannot start is said, naming it and the system's reason; the files,
+// imported, are deleted as usual.
+TEST_F(WorkflowTest, AHandOffThatCannotStartIsSaid) {
+    const std::pair<int, std::string> cases[] = {{0644, std::strerror(EACCES)}, {-1, std::strerror(ENOENT)}};
+    for (const auto& [mode, reason] : cases) {
+        std::filesystem::remove(Store() + "Lantrel.exe");
+        if (mode >= 0) WriteFile(Store() + "Lantrel.exe", "#!/bin/sh\ntouch handed-off\n", mode);
+        WriteFile(Dl("HQ__MEMBER__1.XML"), "m");
+        std::ostringstream out, err;
+        TConsoleView view(out, err);
+        TWorkflow workflow(view, rules_, Store());
+        workflow.Click(&TWorkflow::SpeedButton4Click);
+
+        ASSERT_EQ(view.Warnings().size(), 1u) << reason;
+        const std::string& warning = view.Warnings()[0];
+        EXPECT_NE(warning.find(Store() + "Lantrel.exe"), std::string::npos) << warning;
+        EXPECT_NE(warning.find(reason), std::string::npos) << warning;
+        EXPECT_EQ(err.str(), warning + "\n");
+        EXPECT_TRUE(view.Closed());
+        EXPECT_EQ(view.ExitCode(), 4);
+        EXPECT_TRUE(std::filesystem::is_empty(Download()));
+    }
 }
 
 TEST_F(WorkflowTest, EmptyFolderStillRunsEveryStageButHandsNothingOff) {
