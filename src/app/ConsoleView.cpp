@@ -54,6 +54,7 @@ void TConsoleView::ShowWarning(const std::string& text) {
 
 void TConsoleView::ShowNotice(TNotice notice, const std::string& text) {
     if (notice == TNotice::HandOffNotStarted) handOffFailed_ = true;
+    if (notice == TNotice::AnotherImportRunning) busy_ = true;
     ShowWarning(text);
 }
 
@@ -63,6 +64,7 @@ void TConsoleView::ShowError(const std::string& text) {
 }
 
 int TConsoleView::ExitCode() const {
+    if (busy_) return kExitBusy;
     if (!errors_.empty()) return 1;
     if (closed_) {
         if (handOffFailed_) return kExitHandOffNotStarted;

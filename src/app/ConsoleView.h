@@ -36,7 +36,7 @@ public:
 
     // 0 once the chain reached the hand-off stage, 1 after a failure, 2 after a warning that
     // stopped the chain, 3 when the chain reached the hand-off stage after a warning, 4 when the
-    // hand-off program could not be started.
+    // hand-off program could not be started, 75 when another import was running.
     int ExitCode() const;
 
     const std::vector<std::string>& Memo2Lines() const { return memo2_; }
@@ -59,6 +59,7 @@ private:
     std::vector<std::string> warnings_, errors_;
     bool closed_ = false;
     bool handOffFailed_ = false;
+    bool busy_ = false;
     int repaints_ = 0;
 };
 

@@ -16,8 +16,8 @@ public:
     // The warning box: caption "Warning", warning icon, one "OK"; returns once it is answered.
     virtual void ShowWarning(const std::string& text) = 0;
     // A warning box that an unattended run also answers with an exit code of its own: the
-    // hand-off program could not be started.
-    enum class TNotice { HandOffNotStarted };
+    // hand-off program could not be started, or another import is running.
+    enum class TNotice { HandOffNotStarted, AnotherImportRunning };
     virtual void ShowNotice(TNotice /*notice*/, const std::string& text) { ShowWarning(text); }
     // The error box under the application title; `text` already carries its final period.
     virtual void ShowError(const std::string& text) = 0;

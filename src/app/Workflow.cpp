@@ -10,6 +10,7 @@
 #include "import/WorkList.h"
 #include "platform/DirectorySearch.h"
 #include "platform/ProgramStart.h"
+#include "platform/RunLock.h"
 #include "platform/WindowLock.h"
 
 namespace tarnwick::app {
@@ -29,6 +30,13 @@ bool Taken(const platform::TSearchRec& entry) { return (entry.Attr & platform::f
 std::string HandOffFailureText(const std::string& program, int error) {
     return "The hand-off program " + import::PrintableName(program) + " could not be started: " +
            std::strerror(error) + ". The files were imported; the registers get them only once it runs.";
+}
+
+std::string BusyText(const platform::TRunLock& lock) {
+    std::string text = "Another import is running";
+    if (!lock.HolderPid().empty())
+        text += " (process " + lock.HolderPid() + ", started " + lock.HolderStarted() + ")";
+    return text + "; nothing was imported. Try again once it has finished.";
 }
 
 }  // namespace
@@ -139,6 +147,14 @@ void TWorkflow::HandOff() {
 void TWorkflow::Click(TStage stage) noexcept {
     std::string message;
     try {
+        const platform::TRunLock lock(RunLockPath());
+        if (lock.Busy()) {
+            view_.ShowNotice(IStageView::TNotice::AnotherImportRunning, BusyText(lock));
+            return;
+        }
+        if (!lock.Held())
+            throw Exception("Cannot create the run lock \"" + import::PrintableName(RunLockPath()) + "\". " +
+                            std::strerror(lock.Error()));
         (this->*stage)();
         return;
     } catch (const EAbort&) {

@@ -31,6 +31,8 @@ public:
     TWorkflow(IStageView& view, const import::TRuleTable& rules, std::string storeDir);
 
     std::string DownloadFolder() const { return storeDir_ + "download/"; }
+    // The lock file that keeps a second import of the same store from running meanwhile.
+    std::string RunLockPath() const { return storeDir_ + "tarnwick.lock"; }
 
     void SpeedButton1Click();      // download stage
     void SpeedButton4Click();      // list stage
@@ -39,7 +41,8 @@ public:
     void SpeedButton3Click();      // hand-off stage
 
     // Runs a stage as a click of its button and presents whatever failure leaves it: nothing for
-    // a silent abort, the error box for any other. Never throws.
+    // a silent abort, the error box for any other. Never throws. The chain runs under the
+    // store's run lock; while another run holds it, nothing is touched and a warning says so.
     void Click(TStage stage) noexcept;
 
     void SetWalkHooks(TWalkHooks hooks) { walkHooks_ = std::move(hooks); }

@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "app/StoreFixture.h"
+#include "platform/WindowLock.h"
 
 namespace tarnwick::app {
 namespace {
@@ -36,6 +39,13 @@ protected:
     int Tarnwick(const std::string& args, const std::string& env = "") {
         return Shell("cd " + Quote(Store()) + " && SCRIVEL_DELAY_MS=200 " + env + " ./tarnwick " + args + " > " +
                      Quote(Root() + "out") + " 2> " + Quote(Root() + "err"));
+    }
+    // Starts `tarnwick args` in the background; answers its process id.
+    pid_t StartTarnwick(const std::string& args, const std::string& env) {
+        const std::string pidFile = Root() + "pid";
+        Shell("(cd " + Quote(Store()) + " && " + env + " exec ./tarnwick " + args + " > " + Quote(Root() + "out1") +
+              " 2>&1) & echo $! > " + Quote(pidFile));
+        return static_cast<pid_t>(std::stol(ReadFile(pidFile)));
     }
     // The process running the store's program `name` (0: none), and the files it holds open.
     pid_t Running(const std::string& name) const {
@@ -122,6 +132,33 @@ TEST_F(RunModeTest, AHandOffHoldingOnLeavesTheDatabaseFree) {
     EXPECT_NE(Out().find("PROD_DEPART: read 40"), std::string::npos) << Out();
     EXPECT_TRUE(std::filesystem::is_empty(Download()));
     ::kill(handOff, SIGKILL);
+}
+
+// One import at a time: a run that finds another one working on the store leaves the folder and
+// the database alone and says who is working; a run that was killed blocks nothing.
+TEST_F(RunModeTest, OneImportAtATime) {
+    MakeStore();
+    for (const auto& entry : std::filesystem::directory_iterator(Store() + "outbox"))
+        std::filesystem::rename(entry.path(), Root() + entry.path().filename().string());
+    WriteFile(Download() + "HQ__NONE__1.XML", "x");
+    // The first run waits for the download program's window, holding the run lock meanwhile.
+    const pid_t first = StartTarnwick("--run", "SCRIVEL_DELAY_MS=60000");
+    for (int i = 0; i < 1000 && !platform::FindWindowClass("TFormScrivel"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(platform::FindWindowClass("TFormScrivel"));
+
+    EXPECT_EQ(Tarnwick("--list"), 75);
+    EXPECT_EQ(Err().rfind("Another import is running (process " + std::to_string(first) + ", started ", 0), 0u) << Err();
+    EXPECT_EQ(Out(), "");
+    EXPECT_TRUE(Exists(Download() + "HQ__NONE__1.XML"));
+    EXPECT_FALSE(Exists(Store() + "handoff.log"));
+
+    ::kill(first, SIGKILL);
+    if (const pid_t download = Running("Scrivel.exe")) ::kill(download, SIGKILL);
+    for (int i = 0; i < 500 && ::kill(first, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Tarnwick("--list"), 0) << Err();
+    EXPECT_FALSE(Exists(Download() + "HQ__NONE__1.XML"));
+    EXPECT_TRUE(Exists(Store() + "handoff.log"));
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include "app/ConsoleView.h"
 #include "app/StoreFixture.h"
 #include "base/Exception.h"
+#include "platform/RunLock.h"
 #include "platform/WindowLock.h"
 
 namespace tarnwick::app {
@@ -177,6 +181,50 @@ TEST_F(WorkflowTest, AHandOffThatCannotStartIsSaid) {
         EXPECT_EQ(view.ExitCode(), 4);
         EXPECT_TRUE(std::filesystem::is_empty(Download()));
     }
+}
+
+// One import at a time: while another process holds the store's run lock, a run touches neither
+// the folder nor anything else and says who holds it; a holder that was killed blocks nothing.
+TEST_F(WorkflowTest, ASecondRunWaitsForNoOneAndTouchesNothing) {
+    InstallSiblings();
+    WriteFile(Dl("HQ__MEMBER__1.XML"), "m");
+    int imported = 0;
+    rules_.Add("MEMBER", [&](import::TImportContext&) { ++imported; });
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        platform::TRunLock lock(workflow_.RunLockPath());
+        const char held = lock.Held() ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &held, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(held, 'y');
+
+    workflow_.Click(&TWorkflow::SpeedButton4Click);
+    EXPECT_EQ(view_.ExitCode(), 75);
+    ASSERT_EQ(view_.Warnings().size(), 1u);
+    EXPECT_NE(view_.Warnings()[0].find("Another import is running (process " + std::to_string(holder) + ", started "),
+              std::string::npos)
+        << view_.Warnings()[0];
+    EXPECT_TRUE(view_.Memo1Lines().empty());
+    EXPECT_EQ(imported, 0);
+    EXPECT_TRUE(Exists(Dl("HQ__MEMBER__1.XML")));
+    EXPECT_FALSE(HandedOff());
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    TConsoleView next(out_, err_);
+    TWorkflow again(next, rules_, Store());
+    again.Click(&TWorkflow::SpeedButton4Click);
+    EXPECT_EQ(next.ExitCode(), 0);
+    EXPECT_EQ(imported, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
 }
 
 TEST_F(WorkflowTest, EmptyFolderStillRunsEveryStageButHandsNothingOff) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/ProgramStart.h"
+#include "platform/RunLock.h"
 #include "platform/TestFolders.h"
 #include "platform/WindowLock.h"
 
@@ -69,6 +70,45 @@ TEST(WindowLockTest, AProgramThatDiesLeavesNoWindow) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     EXPECT_FALSE(FindWindowClass("TFormScrivel"));
+}
+
+// The run lock of a store: taken by one process at a time, its holder named to the others, and
+// gone with a holder that is killed.
+TEST(RunLockTest, OneHolderAtATimeAndNoneAfterItDies) {
+    TTempFolder folder;
+    const std::string path = folder.Path() + "tarnwick.lock";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        TRunLock lock(path);
+        const char held = lock.Held() ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &held, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(held, 'y');
+    {
+        TRunLock second(path);
+        EXPECT_FALSE(second.Held());
+        EXPECT_TRUE(second.Busy());
+        EXPECT_EQ(second.HolderPid(), std::to_string(child));
+        EXPECT_EQ(second.HolderStarted().size(), 19u) << second.HolderStarted();  // YYYY-MM-DD HH:MM:SS
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    TRunLock next(path);
+    EXPECT_TRUE(next.Held());
+    EXPECT_EQ(ReadFile(path).rfind(std::to_string(::getpid()) + " ", 0), 0u) << ReadFile(path);
+
+    TRunLock nowhere(folder.Path() + "missing/tarnwick.lock");
+    EXPECT_FALSE(nowhere.Held());
+    EXPECT_FALSE(nowhere.Busy());
+    EXPECT_EQ(nowhere.Error(), ENOENT);
 }
 
 class ProgramStartTest : public ::testing::Test {
