@@ -207,6 +207,23 @@ TEST_F(FormTarnwickTest, AnotherImportRunningShowsAWarningBox) {
     EXPECT_TRUE(form_->isVisible());
 }
 
+// A name with a line break, or bytes that are not UTF-8, is shown escaped in Memo1 and still
+// imported and deleted as the file it is.
+TEST_F(FormTarnwickTest, OddNamesInMemo1StillNameTheirFiles) {
+    InstallSibling("lantrel", "Lantrel.exe");
+    const std::vector<std::string> names{"HQ__T__a\nb.XML", "HQ__T__\xff.XML"};
+    for (const std::string& name : names) WriteFile(Download() + name, "x");
+    std::vector<std::string> imported;
+    rules_.Add("T", [&](import::TImportContext& c) { imported.push_back(c.Path); });
+    form_->SpeedButton4->click();
+
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(imported, (std::vector<std::string>{Download() + names[0], Download() + names[1]}));
+    EXPECT_TRUE(form_->Memo1->toPlainText().startsWith(QString::fromStdString(Download() + "HQ__T__a\\nb.XML\n")))
+        << form_->Memo1->toPlainText().toStdString();
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
+}
+
 TEST_F(FormTarnwickTest, Memo1LinesAreWhatTheUserSees) {
     form_->Memo1->setPlainText("C:\\Morvane\\download\\A__MEMBER__1.XML\r\n/d/B__PRODUCT__2.XML\n");
     EXPECT_EQ(form_->Memo1Lines(),
