@@ -1,6 +1,5 @@
 #include "app/Workflow.h"
 
-#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -80,7 +79,7 @@ void TWorkflow::SpeedButton4Click() {
             view_.AppendMemo1(folder + entry.Name);
             ++count;
         }
-        listed_.push_back(std::move(entry));
+        listed_[entry.Name] = std::move(entry);
     }
     ShowCount(count);
     SpeedButton2Click();
@@ -104,11 +103,11 @@ void TWorkflow::SpeedButton2Click() {
 void TWorkflow::DeleteFileButtonClick() {
     const std::string folder = DownloadFolder();
     if (!platform::DirectoryExists(folder)) WarnAndAbort(kClearFolderMissing);
-    std::vector<platform::TSearchRec> seen = std::move(listed_);
+    const std::map<std::string, platform::TSearchRec> seen = std::move(listed_);
     listed_.clear();
     const auto wasListed = [&seen](const platform::TSearchRec& entry) {
-        return std::any_of(seen.begin(), seen.end(),
-                           [&entry](const platform::TSearchRec& s) { return platform::SameFile(s, entry); });
+        const auto it = seen.find(entry.Name);
+        return it != seen.end() && platform::SameFile(it->second, entry);
     };
     std::vector<std::string> doomed;
     for (const platform::TSearchRec& entry : platform::FindEntries(folder, "*.*")) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ private:
     TWalkHooks walkHooks_;
     // Every file of the download folder as the list stage saw it: the clear stage deletes these
     // and nothing that arrived or changed later.
-    std::vector<platform::TSearchRec> listed_;
+    std::map<std::string, platform::TSearchRec> listed_;  // by name
 };
 
 }  // namespace tarnwick::app
