@@ -73,13 +73,13 @@ void TWorkflow::SpeedButton4Click() {
     if (!platform::DirectoryExists(folder)) WarnAndAbort(kListFolderMissing);
     listed_.clear();
     int count = 0;
-    for (platform::TSearchRec& entry : platform::FindEntries(folder, "*.*")) {
+    for (const platform::TSearchRec& entry : platform::FindEntries(folder, "*.*")) {
         if (!Taken(entry)) continue;
         if (platform::MatchesMask(entry.Name, "*.XML")) {
             view_.AppendMemo1(folder + entry.Name);
             ++count;
         }
-        listed_[entry.Name] = std::move(entry);
+        listed_.insert_or_assign(entry.Name, entry);
     }
     ShowCount(count);
     SpeedButton2Click();
