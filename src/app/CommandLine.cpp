@@ -29,7 +29,9 @@ const char* UsageText() {
            "Exit codes: 0 the chain reached the hand-off stage; 1 a failure (its message on\n"
            "stderr); 2 a warning that stopped the chain, such as a missing download folder (on\n"
            "stderr); 3 the chain reached the hand-off stage, but the database refused records\n"
-           "(kept in rejected/; the warning on stderr); 64 a bad command line.\n";
+           "(kept in rejected/; the warning on stderr); 4 the files were imported and deleted, but\n"
+           "the hand-off program could not be started (the reason on stderr); 64 a bad command\n"
+           "line; 75 another import of this store was running, nothing was touched (on stderr).\n";
 }
 
 int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const TWalkHooks& hooks,

@@ -18,11 +18,16 @@ const char* UsageText();
 
 // Exit code of a bad command line.
 constexpr int kExitUsage = 64;
+// Exit code of a run whose hand-off program could not be started (the files are imported and gone).
+constexpr int kExitHandOffNotStarted = 4;
+// Exit code of a run turned away because another import of the store is running; nothing was touched.
+constexpr int kExitBusy = 75;
 
 // Runs the chain from the download stage (Run) or the list stage (List) in the store folder
 // `storeDir`, printing to `out` and `err`. Answers the exit code: 0 when the chain reached the
 // hand-off stage, 1 after a failure, 2 after a warning that stopped the chain, 3 when the chain
-// went on to the hand-off stage after a warning (records the database refused).
+// went on to the hand-off stage after a warning (records the database refused), 4 when the
+// hand-off program could not be started, 75 when another import of the store was running.
 int RunUnattended(TLaunchMode mode, const import::TRuleTable& rules, const TWalkHooks& hooks,
                   const std::string& storeDir, std::ostream& out, std::ostream& err);
 

@@ -29,12 +29,14 @@ public:
     void AppendMemo1(const std::string& line) override { memo1_.push_back(line); }
     void SetCaption(const std::string& caption) override;
     void ShowWarning(const std::string& text) override;
+    void ShowNotice(TNotice notice, const std::string& text) override;
     void ShowError(const std::string& text) override;
     void CloseWindow() override { closed_ = true; }
     void KeepPainting() override {}
 
     // 0 once the chain reached the hand-off stage, 1 after a failure, 2 after a warning that
-    // stopped the chain, 3 when the chain reached the hand-off stage after a warning.
+    // stopped the chain, 3 when the chain reached the hand-off stage after a warning, 4 when the
+    // hand-off program could not be started, 75 when another import was running.
     int ExitCode() const;
 
     const std::vector<std::string>& Memo2Lines() const { return memo2_; }
@@ -45,6 +47,9 @@ public:
     int Repaints() const { return repaints_; }
 
 private:
+    // `text` with every listed path and file name that holds a control character escaped.
+    std::string WithNamesEscaped(const std::string& text) const;
+
     std::ostream& out_;
     std::ostream& err_;
     std::vector<std::string> memo1_, memo2_;
@@ -53,6 +58,8 @@ private:
     std::string caption_{"FormTarnwick"};
     std::vector<std::string> warnings_, errors_;
     bool closed_ = false;
+    bool handOffFailed_ = false;
+    bool busy_ = false;
     int repaints_ = 0;
 };
 

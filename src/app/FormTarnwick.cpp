@@ -18,6 +18,7 @@
 
 #include "app/AppText.h"
 #include "import/WorkGrid.h"
+#include "import/WorkList.h"
 
 namespace tarnwick::app {
 
@@ -313,13 +314,23 @@ std::vector<std::string> TFormTarnwick::Memo1Lines() const {
     if (text.endsWith(QLatin1Char('\n'))) parts.removeLast();
     for (QString& part : parts) {
         if (part.endsWith(QLatin1Char('\r'))) part.chop(1);
-        lines.push_back(part.toStdString());
+        std::string line = part.toStdString();
+        if (const auto shown = shownPaths_.find(line); shown != shownPaths_.end()) line = shown->second;
+        lines.push_back(std::move(line));
     }
     return lines;
 }
 
 void TFormTarnwick::AppendMemo2(const std::string& line) { Memo2->appendPlainText(Q(line)); }
-void TFormTarnwick::AppendMemo1(const std::string& line) { Memo1->appendPlainText(Q(line)); }
+// A path the text box cannot show as it is (a line break or another control character in the
+// name, bytes that are not UTF-8) is shown escaped, and read back as the path it stands for:
+// otherwise it would become lines naming files that do not exist, and stop every run.
+void TFormTarnwick::AppendMemo1(const std::string& line) {
+    const QString shown = Q(import::PrintableName(line));
+    const std::string back = shown.toStdString();
+    if (back != line) shownPaths_[back] = line;
+    Memo1->appendPlainText(shown);
+}
 import::IWorkGrid& TFormTarnwick::Grid() { return *grid_; }
 import::IProgressBar& TFormTarnwick::ProgressBar1() { return *bar1_; }
 import::IProgressBar& TFormTarnwick::ProgressBar2() { return *bar2_; }

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -86,6 +87,8 @@ private:
     std::unique_ptr<TBarAdapter> bar1_, bar2_;
     std::unique_ptr<TWorkflow> workflow_;
     bool shownOnce_ = false;
+    // Memo1 lines shown otherwise than the path they stand for: shown text -> path.
+    std::map<std::string, std::string> shownPaths_;
 };
 
 }  // namespace tarnwick::app

@@ -15,6 +15,10 @@ public:
     virtual void SetCaption(const std::string& caption) = 0;
     // The warning box: caption "Warning", warning icon, one "OK"; returns once it is answered.
     virtual void ShowWarning(const std::string& text) = 0;
+    // A warning box that an unattended run also answers with an exit code of its own: the
+    // hand-off program could not be started, or another import is running.
+    enum class TNotice { HandOffNotStarted, AnotherImportRunning };
+    virtual void ShowNotice(TNotice /*notice*/, const std::string& text) { ShowWarning(text); }
     // The error box under the application title; `text` already carries its final period.
     virtual void ShowError(const std::string& text) = 0;
     // Closes the main window; the program ends once the running handlers have returned.

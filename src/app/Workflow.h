@@ -6,10 +6,13 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "app/StageView.h"
 #include "import/RuleTable.h"
+#include "platform/DirectorySearch.h"
 
 namespace tarnwick::app {
 
@@ -29,6 +32,8 @@ public:
     TWorkflow(IStageView& view, const import::TRuleTable& rules, std::string storeDir);
 
     std::string DownloadFolder() const { return storeDir_ + "download/"; }
+    // The lock file that keeps a second import of the same store from running meanwhile.
+    std::string RunLockPath() const { return storeDir_ + "tarnwick.lock"; }
 
     void SpeedButton1Click();      // download stage
     void SpeedButton4Click();      // list stage
@@ -37,7 +42,8 @@ public:
     void SpeedButton3Click();      // hand-off stage
 
     // Runs a stage as a click of its button and presents whatever failure leaves it: nothing for
-    // a silent abort, the error box for any other. Never throws.
+    // a silent abort, the error box for any other. Never throws. The chain runs under the
+    // store's run lock; while another run holds it, nothing is touched and a warning says so.
     void Click(TStage stage) noexcept;
 
     void SetWalkHooks(TWalkHooks hooks) { walkHooks_ = std::move(hooks); }
@@ -47,15 +53,17 @@ public:
 
 private:
     [[noreturn]] void WarnAndAbort(std::string_view text);
-    // Appends the path of every taken entry matching `pattern` to Memo1; answers their count.
-    int ListIntoMemo1(const std::string& folder, std::string_view pattern);
     void ShowCount(int count);
+    void HandOff();
 
     IStageView& view_;
     const import::TRuleTable& rules_;
     std::string storeDir_;
     std::chrono::milliseconds waitPause_{50};
     TWalkHooks walkHooks_;
+    // Every file of the download folder as the list stage saw it: the clear stage deletes these
+    // and nothing that arrived or changed later.
+    std::map<std::string, platform::TSearchRec> listed_;  // by name
 };
 
 }  // namespace tarnwick::app

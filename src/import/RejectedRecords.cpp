@@ -1,10 +1,13 @@
 #include "import/RejectedRecords.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 #include "data/clientdataset/DataErrors.h"
 #include "dsengine/DSIntf.h"
@@ -16,6 +19,8 @@ namespace {
 
 using namespace tarnwick::dsengine;
 
+[[noreturn]] void RaiseCannotCreate(const std::string& path);
+
 std::string Now() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -25,12 +30,32 @@ std::string Now() {
     return text;
 }
 
-// A log line is one line: the database's message may span several.
+// A log line is one line: the database's message may span several; any other control
+// character is written as an escape.
 std::string OneLine(std::string text) {
     for (char& c : text)
         if (c == '\r' || c == '\n' || c == '\t') c = ' ';
     while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
+    return PrintableName(text);
+}
+
+// The folder and its files hold customers' data: only the store's own user may read them.
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+void WriteAll(int fd, const std::string& path, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            RaiseCannotCreate(path);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
 }
 
 void CheckWriter(IDSWriter& writer, DBResult status) {
@@ -41,7 +66,7 @@ void CheckWriter(IDSWriter& writer, DBResult status) {
 }
 
 [[noreturn]] void RaiseCannotCreate(const std::string& path) {
-    throw EFOpenError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    throw EFOpenError("Cannot create file \"" + PrintableName(path) + "\". " + std::strerror(errno));
 }
 
 }  // namespace
@@ -52,8 +77,11 @@ TRejectedRecords::TRejectedRecords(std::string folder) : folder_(std::move(folde
 
 void TRejectedRecords::EnsureFolder() const {
     std::error_code error;
-    std::filesystem::create_directories(folder_, error);
-    if (error) throw EFOpenError("Cannot create folder \"" + folder_ + "\". " + error.message());
+    const std::filesystem::path folder(folder_);
+    if (std::filesystem::is_directory(folder, error)) return;
+    if (folder.has_parent_path()) std::filesystem::create_directories(folder.parent_path().parent_path(), error);
+    if (::mkdir(folder_.c_str(), kFolderMode) != 0 && errno != EEXIST)
+        throw EFOpenError("Cannot create folder \"" + PrintableName(folder_) + "\". " + std::strerror(errno));
 }
 
 TRejectedRecords::TSourceFile& TRejectedRecords::FileFor(const TCustomClientDataSet& source,
@@ -121,10 +149,12 @@ void TRejectedRecords::Add(const TCustomClientDataSet& source, const std::string
 void TRejectedRecords::WriteLogLine(const std::string& path, int recordNumber, const std::string& keyText,
                                     const std::string& message) {
     EnsureFolder();
-    std::ofstream log(LogPath(), std::ios::app);
-    if (!log) RaiseCannotCreate(LogPath());
-    log << Now() << '\t' << FileNameOf(path) << '\t' << "record " << recordNumber << '\t'
-        << OneLine(keyText) << '\t' << OneLine(message) << '\n';
+    const std::string line = Now() + '\t' + PrintableName(FileNameOf(path)) + '\t' + "record " +
+                             std::to_string(recordNumber) + '\t' + OneLine(keyText) + '\t' + OneLine(message) + '\n';
+    const int fd = ::open(LogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kFileMode);
+    if (fd < 0) RaiseCannotCreate(LogPath());
+    WriteAll(fd, LogPath(), line.data(), line.size());
+    ::close(fd);
 }
 
 std::vector<std::uint8_t> TRejectedRecords::BuildPacket(const TSourceFile& file) const {
@@ -169,11 +199,15 @@ void TRejectedRecords::WritePackets() {
         if (file.Rows.empty()) continue;
         const std::vector<std::uint8_t> packet = BuildPacket(file);
         EnsureFolder();
-        const std::string target = FreePacketPath(std::string(FileNameOf(file.Path)));
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        if (!out) RaiseCannotCreate(target);
-        out.write(reinterpret_cast<const char*>(packet.data()), static_cast<std::streamsize>(packet.size()));
-        if (!out) RaiseCannotCreate(target);
+        std::string target;
+        int fd = -1;
+        do {  // a name taken meanwhile is never written over: the next free one is tried
+            target = FreePacketPath(std::string(FileNameOf(file.Path)));
+            fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+        } while (fd < 0 && errno == EEXIST);
+        if (fd < 0) RaiseCannotCreate(target);
+        WriteAll(fd, target, reinterpret_cast<const char*>(packet.data()), packet.size());
+        if (::close(fd) != 0) RaiseCannotCreate(target);
     }
 }
 

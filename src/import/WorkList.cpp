@@ -34,8 +34,38 @@ std::string TakeUpToSeparator(std::string_view& rest) {
 }  // namespace
 
 std::string_view FileNameOf(std::string_view line) {
-    const auto cut = line.find_last_of("/\\:");
+    const auto cut = line.rfind('/');
     return cut == std::string_view::npos ? line : line.substr(cut + 1);
+}
+
+std::string PrintableName(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            shown += "\\x";
+            shown += kHex[c >> 4];
+            shown += kHex[c & 0xF];
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // U+0080 to U+009F: control characters that terminals act on, too
+            const auto low = static_cast<unsigned char>(text[++i]);
+            shown += "\\u00";
+            shown += kHex[low >> 4];
+            shown += kHex[low & 0xF];
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
 }
 
 TFileNameParts SplitFileName(std::string_view fileName) {

@@ -19,8 +19,12 @@ struct TFileNameParts {
     std::string Remainder;  // column 4
 };
 
-// The file name of a Memo1 line: the part after its last "/", "\" or ":".
+// The file name of a Memo1 line: the part after its last "/", the only folder separator here
+// ("\" and ":" are ordinary characters of a name).
 std::string_view FileNameOf(std::string_view line);
+// `text` (a name or a path) fit for one line of output or of a log: control characters are
+// written as escapes ("\n", "\r", "\t", "\x1b", "\u009b"), so no name can start a line of its own.
+std::string PrintableName(std::string_view text);
 // Splits a file name "prefix__TABLE__remainder" into the three columns.
 TFileNameParts SplitFileName(std::string_view fileName);
 

@@ -12,13 +12,25 @@ namespace tarnwick::platform {
 
 namespace {
 
-int AttrOf(const std::string& path, std::string_view name) {
+// Fills the attributes and identity of the entry at `path`; false when there is none.
+bool Describe(const std::string& path, std::string_view name, TSearchRec& entry) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0) return -1;
+    if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0) return false;
     int attr = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
     if ((st.st_mode & S_IWUSR) == 0) attr |= faReadOnly;
     if (!name.empty() && name.front() == '.') attr |= faHidden;
-    return attr;
+    entry.Name = std::string(name);
+    entry.Attr = attr;
+    entry.Device = static_cast<std::uint64_t>(st.st_dev);
+    entry.Inode = static_cast<std::uint64_t>(st.st_ino);
+    entry.Size = static_cast<std::int64_t>(st.st_size);
+    entry.ModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+int AttrOf(const std::string& path, std::string_view name) {
+    TSearchRec entry;
+    return Describe(path, name, entry) ? entry.Attr : -1;
 }
 
 std::string_view BaseName(std::string_view path) {
@@ -53,6 +65,13 @@ bool MatchFrom(std::string_view name, std::string_view pattern) {
 
 int FileGetAttr(const std::string& path) { return AttrOf(path, BaseName(path)); }
 
+bool FindEntry(const std::string& path, TSearchRec& entry) { return Describe(path, BaseName(path), entry); }
+
+bool SameFile(const TSearchRec& a, const TSearchRec& b) {
+    return a.Name == b.Name && a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size &&
+           a.ModifiedNs == b.ModifiedNs;
+}
+
 bool DirectoryExists(const std::string& path) {
     const int attr = FileGetAttr(path);
     return attr != -1 && (attr & faDirectory) != 0;
@@ -76,9 +95,9 @@ std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view 
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
         if (!MatchesMask(name, pattern)) continue;
-        const int attr = AttrOf(prefix + std::string(name), name);
-        if (attr == -1) continue;  // gone between the read and the query
-        entries.push_back({std::string(name), attr});
+        TSearchRec found;
+        if (!Describe(prefix + std::string(name), name, found)) continue;  // gone between the read and the query
+        entries.push_back(std::move(found));
     }
     ::closedir(dir);
     // Users rely on a stable order: name order with letter case ignored, exact order for ties.
@@ -92,7 +111,7 @@ std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view 
 bool DeleteFile(const std::string& path) {
     const int attr = FileGetAttr(path);
     if (attr == -1) return false;
-    if ((attr & (faReadOnly | faDirectory)) != 0) return false;
+    if ((attr & faDirectory) != 0) return false;
     return ::unlink(path.c_str()) == 0;
 }
 

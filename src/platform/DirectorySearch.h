@@ -3,6 +3,7 @@
 // file deletion. Plain functions over the file system; nothing is cached and no handle outlives a
 // call.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,21 @@ constexpr int faAnyFile = 63;
 struct TSearchRec {
     std::string Name;  // without folder
     int Attr = 0;
+    // Which file the entry was when it was searched: a name can be taken over by another file.
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::int64_t Size = 0;
+    std::int64_t ModifiedNs = 0;  // modification time, nanoseconds since the epoch
 };
+
+// True when both entries are the same file, unchanged: same name, device, inode, size and
+// modification time.
+bool SameFile(const TSearchRec& a, const TSearchRec& b);
 
 // Attribute value of the entry at `path`, or -1 when there is none.
 int FileGetAttr(const std::string& path);
+// The entry at `path` as a search would yield it, with its identity; false when there is none.
+bool FindEntry(const std::string& path, TSearchRec& entry);
 // True when `path` names an existing folder.
 bool DirectoryExists(const std::string& path);
 
@@ -36,8 +48,8 @@ bool MatchesMask(std::string_view name, std::string_view pattern);
 // letter case ignored. A missing or unreadable folder yields no entry.
 std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view pattern);
 
-// Deletes the file at `path`. An entry with the read-only bit is refused; a folder is never
-// removed. Answers whether the file is gone.
+// Deletes the file at `path`; a read-only file too, as the folder's permissions allow. A folder
+// is never removed. Answers whether the file is gone.
 bool DeleteFile(const std::string& path);
 
 }  // namespace tarnwick::platform

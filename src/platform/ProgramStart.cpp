@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <linux/close_range.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,20 +83,45 @@ std::vector<std::string> SplitAtBlanks(const std::string& text) {
     return words;
 }
 
-}  // namespace
-
-bool IsExecutableFile(const std::string& path) {
+// 0 when `path` names a regular file that we may execute, else the error number of why not.
+int ExecutableError(const std::string& path) {
     struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
-    return S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    if (path.empty()) return ENOENT;
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EACCES;
+    return ::access(path.c_str(), X_OK) == 0 ? 0 : errno;
 }
 
+// Sets close-on-exec on every descriptor from `first` on. Runs between fork and exec, so only
+// system calls: the kernel's range call where it has one, else each possible descriptor.
+void MarkCloseOnExecFrom(int first) {
+#if defined(SYS_close_range) && defined(CLOSE_RANGE_CLOEXEC)
+    if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+#endif
+    rlimit limit{};
+    long last = 65536;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        last = static_cast<long>(limit.rlim_cur);
+    for (long fd = first; fd < last; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+}
+
+}  // namespace
+
+bool IsExecutableFile(const std::string& path) { return ExecutableError(path) == 0; }
+
 bool StartProgram(const std::string& program, const std::vector<std::string>& args,
-                  std::chrono::milliseconds readyTimeout) {
-    if (!IsExecutableFile(program)) return false;
+                  std::chrono::milliseconds readyTimeout, int* error) {
+    int ignored = 0;
+    int& reason = error != nullptr ? *error : ignored;
+    reason = ExecutableError(program);
+    if (reason != 0) return false;
     Pipe ready;  // closed by the program when ready, or with its exit
     Pipe failed;  // carries errno when exec fails; closed by a successful exec
-    if (!ready.Ok() || !failed.Ok()) return false;
+    if (!ready.Ok() || !failed.Ok()) {
+        reason = errno != 0 ? errno : EMFILE;
+        return false;
+    }
 
     // Everything the child needs is built here: after fork only async-signal-safe calls.
     std::vector<std::string> env;
@@ -113,9 +141,18 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     // Double fork: the middle child exits at once and is reaped here, so the program is adopted
     // by init and never stays behind as our zombie.
     const pid_t middle = ::fork();
-    if (middle < 0) return false;
+    if (middle < 0) {
+        reason = errno;
+        return false;
+    }
     if (middle == 0) {
-        if (::fork() != 0) ::_exit(0);
+        const pid_t program = ::fork();
+        if (program < 0) {
+            const int error = errno;
+            [[maybe_unused]] ssize_t n = ::write(failed.Write(), &error, sizeof error);
+            ::_exit(127);
+        }
+        if (program > 0) ::_exit(0);
         ::setsid();
         const int devNull = ::open("/dev/null", O_RDONLY);
         if (devNull >= 0 && devNull != 0) {
@@ -123,7 +160,11 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
             ::close(devNull);
         }
         ::signal(SIGPIPE, SIG_DFL);
-        ::fcntl(ready.Write(), F_SETFD, 0);  // the program inherits the ready end
+        // Descriptors opened without close-on-exec (by the database client, for one) would let
+        // the program hold our files for as long as it runs: every one above the standard three
+        // closes with the exec, the failure pipe too; only the ready end is handed on.
+        MarkCloseOnExecFrom(3);
+        ::fcntl(ready.Write(), F_SETFD, 0);
         ::execve(argv[0], argv.data(), envp.data());
         const int error = errno;
         [[maybe_unused]] ssize_t n = ::write(failed.Write(), &error, sizeof error);
@@ -136,7 +177,13 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     failed.CloseWrite();
 
     const auto deadline = std::chrono::steady_clock::now() + readyTimeout;
-    if (!ReadUntilClosed(failed.Read(), deadline).empty()) return false;
+    const std::string execError = ReadUntilClosed(failed.Read(), deadline);
+    if (!execError.empty()) {
+        int number = 0;
+        if (execError.size() >= sizeof number) std::memcpy(&number, execError.data(), sizeof number);
+        reason = number != 0 ? number : ENOEXEC;
+        return false;
+    }
     ReadUntilClosed(ready.Read(), deadline);
     return true;
 }

@@ -11,9 +11,14 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "app/StoreFixture.h"
+#include "platform/RunLock.h"
 #include "base/Exception.h"
 
 // Font look-ups keep their caches for the life of the process; under the leak checker that is
@@ -111,6 +116,7 @@ TEST_F(FormTarnwickTest, LaidOutAtItsDesignSizes) {
 
 // Buttons 3, 4 and "." lie under the covering panel: a click there does nothing.
 TEST_F(FormTarnwickTest, OnlyTheFirstTwoButtonsReact) {
+    InstallSibling("lantrel", "Lantrel.exe");
     WriteFile(Download() + "HQ__T__1.XML", "x");
     for (QToolButton* hidden : {form_->SpeedButton2, form_->SpeedButton3, form_->DeleteFileButton}) {
         ClickWhereItLies(hidden);
@@ -166,6 +172,56 @@ TEST_F(FormTarnwickTest, AMissingFolderShowsTheWarningBoxOnly) {
     EXPECT_EQ(boxes_[0].Caption, "Warning");
     EXPECT_EQ(boxes_[0].Text, QString::fromUtf8("[download]資料夾不存在..!"));
     EXPECT_TRUE(form_->isVisible());
+}
+
+// While another process runs an import of the store, a click shows a warning box and touches
+// nothing; the window stays open for a later click.
+TEST_F(FormTarnwickTest, AnotherImportRunningShowsAWarningBox) {
+    InstallSibling("lantrel", "Lantrel.exe");
+    WriteFile(Download() + "HQ__T__1.XML", "x");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        platform::TRunLock lock(form_->Workflow().RunLockPath());
+        [[maybe_unused]] ssize_t n = ::write(ready[1], lock.Held() ? "y" : "n", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(held, 'y');
+
+    ClickWhereItLies(form_->SpeedButton4);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].Box, TFormTarnwick::TBox::Warning);
+    EXPECT_EQ(boxes_[0].Caption, "Warning");
+    EXPECT_TRUE(boxes_[0].Text.startsWith("Another import is running (process " + QString::number(holder)))
+        << boxes_[0].Text.toStdString();
+    EXPECT_TRUE(form_->Memo1->toPlainText().isEmpty());
+    EXPECT_TRUE(Exists(Download() + "HQ__T__1.XML"));
+    EXPECT_TRUE(form_->isVisible());
+}
+
+// A name with a line break, or bytes that are not UTF-8, is shown escaped in Memo1 and still
+// imported and deleted as the file it is.
+TEST_F(FormTarnwickTest, OddNamesInMemo1StillNameTheirFiles) {
+    InstallSibling("lantrel", "Lantrel.exe");
+    const std::vector<std::string> names{"HQ__T__a\nb.XML", "HQ__T__\xff.XML"};
+    for (const std::string& name : names) WriteFile(Download() + name, "x");
+    std::vector<std::string> imported;
+    rules_.Add("T", [&](import::TImportContext& c) { imported.push_back(c.Path); });
+    form_->SpeedButton4->click();
+
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(imported, (std::vector<std::string>{Download() + names[0], Download() + names[1]}));
+    EXPECT_TRUE(form_->Memo1->toPlainText().startsWith(QString::fromStdString(Download() + "HQ__T__a\\nb.XML\n")))
+        << form_->Memo1->toPlainText().toStdString();
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
 }
 
 TEST_F(FormTarnwickTest, Memo1LinesAreWhatTheUserSees) {

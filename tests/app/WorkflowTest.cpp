@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -10,6 +16,7 @@
 #include "app/ConsoleView.h"
 #include "app/StoreFixture.h"
 #include "base/Exception.h"
+#include "platform/RunLock.h"
 #include "platform/WindowLock.h"
 
 namespace tarnwick::app {
@@ -69,24 +76,155 @@ TEST_F(WorkflowTest, ListImportClearAndHandOff) {
     EXPECT_NE(ReadFile(Store() + "handoff.log").find(" AS\n"), std::string::npos);
 }
 
-// Sub-folders named like data files, hidden and read-only entries.
-TEST_F(WorkflowTest, FoldersAndReadOnlyFiles) {
+// Sub-folders named like data files are never taken, whatever their attributes: they could be
+// neither loaded nor deleted and would stop every run. Hidden and read-only files are imported
+// and deleted like any other.
+TEST_F(WorkflowTest, FoldersAreNeverTakenReadOnlyFilesAreDeleted) {
+    InstallSiblings();
     std::filesystem::create_directory(Dl("x.XML"));
     std::filesystem::create_directory(Dl(".x.XML"));
+    std::filesystem::create_directory(Dl("ro.XML"));
+    ::chmod(Dl("ro.XML").c_str(), 0555);
     WriteFile(Dl("r.XML"), "r", 0444);
     WriteFile(Dl(".h.XML"), "h");
+    std::vector<std::string> imported;
+    rules_.Add("", [&](import::TImportContext& c) { imported.push_back(c.Path); });
     workflow_.Click(&TWorkflow::SpeedButton4Click);
 
-    const std::vector<std::string> listed{Dl(".h.XML"), Dl(".x.XML"), Dl("r.XML")};
+    const std::vector<std::string> listed{Dl(".h.XML"), Dl("r.XML")};
+    EXPECT_EQ(imported, listed);
     std::vector<std::string> expected = listed;
     expected.insert(expected.end(), listed.begin(), listed.end());
     EXPECT_EQ(view_.Memo1Lines(), expected);
+    EXPECT_EQ(view_.Caption(), "Total 2 files upload Success..!");
     EXPECT_FALSE(Exists(Dl(".h.XML")));
-    EXPECT_TRUE(Exists(Dl("r.XML")));  // read-only: stays without a word
-    EXPECT_TRUE(Exists(Dl(".x.XML")));
-    EXPECT_TRUE(Exists(Dl("x.XML")));
+    EXPECT_FALSE(Exists(Dl("r.XML")));
+    for (const char* folder : {"x.XML", ".x.XML", "ro.XML"}) EXPECT_TRUE(Exists(Dl(folder))) << folder;
     EXPECT_TRUE(err_.str().empty());
     EXPECT_EQ(view_.ExitCode(), 0);
+}
+
+// Only "/" separates folders: ":" and "\\" belong to the name, which routes by its table.
+// Names with control characters print as escapes, one line per row.
+TEST_F(WorkflowTest, OddNamesRouteByTheirTableAndPrintOnOneLine) {
+    InstallSiblings();
+    const std::vector<std::string> names{"HQ__MEMBER__a\\b.XML", "HQ__MEMBER__x\nrow 7  FORGED.XML",
+                                         "HQ__PRODUCT__20261210T08:30:00.XML"};
+    for (const std::string& name : names) WriteFile(Dl(name), "x");
+    std::vector<std::string> routed;
+    for (const char* table : {"MEMBER", "PRODUCT"})
+        rules_.Add(table, [&routed, table](import::TImportContext& c) {
+            routed.push_back(std::string(table) + " " + c.Path);
+        });
+    workflow_.Click(&TWorkflow::SpeedButton4Click);
+
+    EXPECT_EQ(routed, (std::vector<std::string>{"MEMBER " + Dl(names[0]), "MEMBER " + Dl(names[1]),
+                                                "PRODUCT " + Dl(names[2])}));
+    EXPECT_EQ(out_.str(), "Total 3 files upload Success..!\n"
+                          "row 1  MEMBER  HQ__MEMBER__a\\b.XML\n"
+                          "row 2  MEMBER  HQ__MEMBER__x\\nrow 7  FORGED.XML\n"
+                          "row 3  PRODUCT  HQ__PRODUCT__20261210T08:30:00.XML\n"
+                          "Total 3 files upload Success..!\n");
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
+}
+
+// The clear stage deletes what the list stage saw, nothing else: a file moved in during the
+// import, and a listed file replaced meanwhile, stay for the next run. Both are done by real
+// processes while the import of the first file runs.
+TEST_F(WorkflowTest, AFileArrivingMidRunStaysForTheNextRun) {
+    InstallSiblings();
+    WriteFile(Dl("HQ__MEMBER__1.XML"), "m");
+    WriteFile(Dl("notes.txt"), "old");
+    WriteFile(Root() + "incoming/HQ__PROD_DEPART__2.XML", "d");
+    rules_.Add("MEMBER", [&](import::TImportContext&) {
+        const std::string command = "mv '" + Root() + "incoming/HQ__PROD_DEPART__2.XML' '" + Download() +
+                                    "' && printf newer > '" + Dl("notes.tmp") + "' && mv '" + Dl("notes.tmp") +
+                                    "' '" + Dl("notes.txt") + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    });
+    workflow_.Click(&TWorkflow::SpeedButton4Click);
+
+    EXPECT_FALSE(Exists(Dl("HQ__MEMBER__1.XML")));
+    EXPECT_TRUE(Exists(Dl("HQ__PROD_DEPART__2.XML")));
+    EXPECT_EQ(ReadFile(Dl("notes.txt")), "newer");
+    EXPECT_EQ(view_.Caption(), "Total 1 files upload Success..!");
+    EXPECT_EQ(view_.Memo1Lines(), (std::vector<std::string>{Dl("HQ__MEMBER__1.XML"), Dl("HQ__MEMBER__1.XML")}));
+    EXPECT_EQ(view_.ExitCode(), 0);
+
+    // The next run takes it up.
+    TConsoleView next(out_, err_);
+    TWorkflow again(next, rules_, Store());
+    again.Click(&TWorkflow::SpeedButton4Click);
+    EXPECT_EQ(next.Memo1Lines().front(), Dl("HQ__PROD_DEPART__2.XML"));
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
+}
+
+// A hand-off program that cannot start is said, naming it and the system's reason; the files,
+// imported, are deleted as usual.
+TEST_F(WorkflowTest, AHandOffThatCannotStartIsSaid) {
+    const std::pair<int, std::string> cases[] = {{0644, std::strerror(EACCES)}, {-1, std::strerror(ENOENT)}};
+    for (const auto& [mode, reason] : cases) {
+        std::filesystem::remove(Store() + "Lantrel.exe");
+        if (mode >= 0) WriteFile(Store() + "Lantrel.exe", "#!/bin/sh\ntouch handed-off\n", mode);
+        WriteFile(Dl("HQ__MEMBER__1.XML"), "m");
+        std::ostringstream out, err;
+        TConsoleView view(out, err);
+        TWorkflow workflow(view, rules_, Store());
+        workflow.Click(&TWorkflow::SpeedButton4Click);
+
+        ASSERT_EQ(view.Warnings().size(), 1u) << reason;
+        const std::string& warning = view.Warnings()[0];
+        EXPECT_NE(warning.find(Store() + "Lantrel.exe"), std::string::npos) << warning;
+        EXPECT_NE(warning.find(reason), std::string::npos) << warning;
+        EXPECT_EQ(err.str(), warning + "\n");
+        EXPECT_TRUE(view.Closed());
+        EXPECT_EQ(view.ExitCode(), 4);
+        EXPECT_TRUE(std::filesystem::is_empty(Download()));
+    }
+}
+
+// One import at a time: while another process holds the store's run lock, a run touches neither
+// the folder nor anything else and says who holds it; a holder that was killed blocks nothing.
+TEST_F(WorkflowTest, ASecondRunWaitsForNoOneAndTouchesNothing) {
+    InstallSiblings();
+    WriteFile(Dl("HQ__MEMBER__1.XML"), "m");
+    int imported = 0;
+    rules_.Add("MEMBER", [&](import::TImportContext&) { ++imported; });
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        platform::TRunLock lock(workflow_.RunLockPath());
+        const char held = lock.Held() ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &held, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(held, 'y');
+
+    workflow_.Click(&TWorkflow::SpeedButton4Click);
+    EXPECT_EQ(view_.ExitCode(), 75);
+    ASSERT_EQ(view_.Warnings().size(), 1u);
+    EXPECT_NE(view_.Warnings()[0].find("Another import is running (process " + std::to_string(holder) + ", started "),
+              std::string::npos)
+        << view_.Warnings()[0];
+    EXPECT_TRUE(view_.Memo1Lines().empty());
+    EXPECT_EQ(imported, 0);
+    EXPECT_TRUE(Exists(Dl("HQ__MEMBER__1.XML")));
+    EXPECT_FALSE(HandedOff());
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    TConsoleView next(out_, err_);
+    TWorkflow again(next, rules_, Store());
+    again.Click(&TWorkflow::SpeedButton4Click);
+    EXPECT_EQ(next.ExitCode(), 0);
+    EXPECT_EQ(imported, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
 }
 
 TEST_F(WorkflowTest, EmptyFolderStillRunsEveryStageButHandsNothingOff) {

@@ -56,12 +56,26 @@ TEST(WorkListTest, FileNameSplit) {
     }
 }
 
-TEST(WorkListTest, FileNameIsThePartAfterTheLastSeparator) {
+// Only "/" separates folders here: "\\" and ":" are characters of the name.
+TEST(WorkListTest, FileNameIsThePartAfterTheLastSlash) {
     EXPECT_EQ(FileNameOf("/store/download/A__B__C.XML"), "A__B__C.XML");
-    EXPECT_EQ(FileNameOf("C:\\Morvane\\download\\A__B__C.XML"), "A__B__C.XML");
-    EXPECT_EQ(FileNameOf("C:A__B__C.XML"), "A__B__C.XML");
+    EXPECT_EQ(FileNameOf("/s/download/HQ__PRODUCT__20261210T08:30:00.XML"), "HQ__PRODUCT__20261210T08:30:00.XML");
+    EXPECT_EQ(FileNameOf("/s/download/HQ__PRODUCT__a\\b.XML"), "HQ__PRODUCT__a\\b.XML");
     EXPECT_EQ(FileNameOf("A__B__C.XML"), "A__B__C.XML");
     EXPECT_EQ(FileNameOf("/store/"), "");
+    EXPECT_EQ(SplitFileName(FileNameOf("/s/download/HQ__PRODUCT__20261210T08:30:00.XML")).TableName, "PRODUCT");
+}
+
+TEST(WorkListTest, PrintableNamesEscapeControlCharactersOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"HQ__PRODUCT__1.XML", "HQ__PRODUCT__1.XML"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {std::string("x\0y", 3), "x\\x00y"},
+        {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},
+        {"品名\u009b1m", "品名\\u009b1m"},  // a C1 control in UTF-8
+        {"a\\b:c é", "a\\b:c é"},
+    };
+    for (const auto& [name, shown] : cases) EXPECT_EQ(PrintableName(name), shown) << shown;
 }
 
 TEST(WorkListTest, BuildsOneRowPerMemo1Line) {

@@ -70,15 +70,32 @@ TEST_F(DirectorySearchTest, AnyFileMaskTakesEveryNameButTheDotEntries) {
     EXPECT_TRUE(FindEntries(Dir() + "missing/", "*.*").empty());
 }
 
-TEST_F(DirectorySearchTest, DeletionRefusesReadOnlyEntriesAndFolders) {
+// A read-only file goes like any other (the folder's permissions decide); a folder never does.
+TEST_F(DirectorySearchTest, DeletionTakesReadOnlyFilesButNeverFolders) {
     EXPECT_TRUE(DeleteFile(Dir() + "a.XML"));
     EXPECT_TRUE(DeleteFile(Dir() + ".h.XML"));
-    EXPECT_FALSE(DeleteFile(Dir() + "r.XML"));
+    EXPECT_TRUE(DeleteFile(Dir() + "r.XML"));
     EXPECT_FALSE(DeleteFile(Dir() + ".x.XML"));
+    EXPECT_FALSE(DeleteFile(Dir() + "ro.XML"));
     EXPECT_FALSE(DeleteFile(Dir() + "gone.XML"));
     EXPECT_FALSE(testing::Exists(Dir() + "a.XML"));
-    EXPECT_TRUE(testing::Exists(Dir() + "r.XML"));
+    EXPECT_FALSE(testing::Exists(Dir() + "r.XML"));
     EXPECT_TRUE(testing::Exists(Dir() + ".x.XML"));
+}
+
+// An entry's identity tells the file it was from one that took its name later.
+TEST_F(DirectorySearchTest, SameFileNeedsTheSameNameInodeSizeAndTime) {
+    TSearchRec before, same, after;
+    ASSERT_TRUE(FindEntry(Dir() + "a.XML", before));
+    ASSERT_TRUE(FindEntry(Dir() + "a.XML", same));
+    EXPECT_TRUE(SameFile(before, same));
+    WriteFile(Dir() + "a.new", "a");
+    std::filesystem::rename(Dir() + "a.new", Dir() + "a.XML");  // same size, another file
+    ASSERT_TRUE(FindEntry(Dir() + "a.XML", after));
+    EXPECT_FALSE(SameFile(before, after));
+    ASSERT_TRUE(FindEntry(Dir() + "b.xml", after));
+    EXPECT_FALSE(SameFile(after, same));
+    EXPECT_FALSE(FindEntry(Dir() + "gone.XML", after));
 }
 
 TEST_F(DirectorySearchTest, FolderCheck) {

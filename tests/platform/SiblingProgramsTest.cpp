@@ -4,11 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "platform/ProgramStart.h"
+#include "platform/RunLock.h"
 #include "platform/TestFolders.h"
 #include "platform/WindowLock.h"
 
@@ -68,6 +72,45 @@ TEST(WindowLockTest, AProgramThatDiesLeavesNoWindow) {
     EXPECT_FALSE(FindWindowClass("TFormScrivel"));
 }
 
+// The run lock of a store: taken by one process at a time, its holder named to the others, and
+// gone with a holder that is killed.
+TEST(RunLockTest, OneHolderAtATimeAndNoneAfterItDies) {
+    TTempFolder folder;
+    const std::string path = folder.Path() + "tarnwick.lock";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        TRunLock lock(path);
+        const char held = lock.Held() ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(ready[1], &held, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(held, 'y');
+    {
+        TRunLock second(path);
+        EXPECT_FALSE(second.Held());
+        EXPECT_TRUE(second.Busy());
+        EXPECT_EQ(second.HolderPid(), std::to_string(child));
+        EXPECT_EQ(second.HolderStarted().size(), 19u) << second.HolderStarted();  // YYYY-MM-DD HH:MM:SS
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    TRunLock next(path);
+    EXPECT_TRUE(next.Held());
+    EXPECT_EQ(ReadFile(path).rfind(std::to_string(::getpid()) + " ", 0), 0u) << ReadFile(path);
+
+    TRunLock nowhere(folder.Path() + "missing/tarnwick.lock");
+    EXPECT_FALSE(nowhere.Held());
+    EXPECT_FALSE(nowhere.Busy());
+    EXPECT_EQ(nowhere.Error(), ENOENT);
+}
+
 class ProgramStartTest : public ::testing::Test {
 protected:
     std::string Dir() const { return folder_.Path(); }
@@ -115,14 +158,59 @@ TEST_F(ProgramStartTest, AProgramThatNeverSaysReadyEndsTheWaitAtTheTimeOut) {
     ::kill(pid, SIGKILL);
 }
 
-TEST_F(ProgramStartTest, WhatCannotBeStartedAnswersFalse) {
+TEST_F(ProgramStartTest, WhatCannotBeStartedAnswersFalseWithTheReason) {
     WriteFile(Dir() + "plain", "not a program", 0644);
-    Script(Dir() + "badinterp", "");
     WriteFile(Dir() + "badinterp", "#!/nonexistent/interpreter\n", 0755);
-    EXPECT_FALSE(StartProgram(Dir() + "missing", {}));
-    EXPECT_FALSE(StartProgram(Dir() + "plain", {}));
-    EXPECT_FALSE(StartProgram(Dir(), {}));
-    EXPECT_FALSE(StartProgram(Dir() + "badinterp", {}));
+    const std::pair<std::string, int> cases[] = {
+        {Dir() + "missing", ENOENT}, {Dir() + "plain", EACCES}, {Dir(), EISDIR}, {Dir() + "badinterp", ENOENT}};
+    for (const auto& [program, reason] : cases) {
+        int error = -1;
+        EXPECT_FALSE(StartProgram(program, {}, kReadyTimeout, &error)) << program;
+        EXPECT_EQ(error, reason) << program;
+    }
+    int error = -1;
+    Script(Dir() + "prog", "exit 0");
+    EXPECT_TRUE(StartProgram(Dir() + "prog", {}, kReadyTimeout, &error));
+    EXPECT_EQ(error, 0);
+}
+
+// Whatever we hold open without close-on-exec (as the database client does with the database
+// file) stays ours: the program gets the standard three and its ready pipe, nothing else.
+TEST_F(ProgramStartTest, OnlyTheStandardThreeAndTheReadyPipeReachTheProgram) {
+    WriteFile(Dir() + "held.FDB", "database");
+    const int inherited = ::open((Dir() + "held.FDB").c_str(), O_RDONLY);  // no O_CLOEXEC
+    ASSERT_GE(inherited, 3);
+    const int high = ::fcntl(inherited, F_DUPFD, 200);
+    ASSERT_GE(high, 200);
+    // The script's `ls` lists what it inherited, then the script adds the ready number.
+    const std::string out = Dir() + "fds";
+    Script(Dir() + "prog", "ls -l /proc/self/fd > '" + out + ".tmp'; echo \"ready $MORVANE_READY_FD\" >> '" + out +
+                               ".tmp'; mv '" + out + ".tmp' '" + out + "'");
+    const bool started = StartProgram(Dir() + "prog", {});
+    ::close(inherited);
+    ::close(high);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(AppearsSoon(out));
+
+    std::string readyFd;
+    std::vector<std::pair<std::string, std::string>> fds;  // number, target
+    std::istringstream lines(ReadFile(out));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("ready ", 0) == 0) readyFd = line.substr(6);
+        const auto arrow = line.find(" -> ");
+        if (arrow == std::string::npos) continue;
+        const auto number = line.rfind(' ', arrow - 1);
+        fds.emplace_back(line.substr(number + 1, arrow - number - 1), line.substr(arrow + 4));
+    }
+    ASSERT_FALSE(readyFd.empty());
+    ASSERT_GE(fds.size(), 4u) << ReadFile(out);
+    std::vector<std::string> others;
+    for (const auto& [fd, target] : fds) {
+        if (fd == "0" || fd == "1" || fd == "2" || fd == readyFd) continue;
+        if (target.rfind("/proc/", 0) == 0) continue;  // the listing's own folder
+        others.push_back(fd + " -> " + target);
+    }
+    EXPECT_TRUE(others.empty()) << ::testing::PrintToString(others);
 }
 
 // An unquoted command line: the text up to each blank in turn is tried as the program.
