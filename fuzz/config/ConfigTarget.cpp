@@ -20,14 +20,18 @@
 namespace tarnwick::fuzz {
 namespace {
 
-// A private folder, made once; XDG_CONFIG_HOME points at it so the settings file is ours.
+// A private folder, made once and removed at exit; XDG_CONFIG_HOME points at it so the settings
+// file is ours. The name is never destroyed, so the removal at exit can still read it.
 const std::string& Folder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/tarnwick-fuzz-config-XXXXXX";
-        Check(::mkdtemp(pattern) != nullptr, "a private folder");
-        const std::string path = pattern;
-        ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
-        Check(::mkdir((path + "/morvane").c_str(), 0700) == 0, "the settings folder");
+    static const std::string& folder = *[] {
+        // In memory where the system has it: the target writes three files per input.
+        char shm[] = "/dev/shm/tarnwick-fuzz-config-XXXXXX";
+        char tmp[] = "/tmp/tarnwick-fuzz-config-XXXXXX";
+        char* pattern = ::mkdtemp(shm) != nullptr ? shm : tmp;
+        Check(pattern == shm || ::mkdtemp(tmp) != nullptr, "a private folder");
+        const auto* path = new std::string(pattern);
+        ::setenv("XDG_CONFIG_HOME", path->c_str(), 1);
+        Check(::mkdir((*path + "/morvane").c_str(), 0700) == 0, "the settings folder");
         std::atexit([] {
             std::remove((Folder() + "/morvane/sqllink.ini").c_str());
             ::rmdir((Folder() + "/morvane").c_str());
