@@ -14,8 +14,14 @@ TLaunchMode ParseCommandLine(const std::vector<std::string>& args) {
     return TLaunchMode::Invalid;
 }
 
+bool TakeOption(std::vector<std::string>& args, std::string_view option) {
+    const auto before = args.size();
+    std::erase(args, option);
+    return args.size() != before;
+}
+
 const char* UsageText() {
-    return "Usage: tarnwick [--run | --list | --help]\n"
+    return "Usage: tarnwick [--run | --list | --help] [--commit-each-record]\n"
            "\n"
            "Imports the data packet files of the download/ folder beside the program into the\n"
            "store database, deletes them and starts the hand-off program Lantrel.exe.\n"
@@ -24,6 +30,8 @@ const char* UsageText() {
            "  --run    unattended: start Scrivel.exe, wait for it, then list, import, clear, hand off\n"
            "  --list   unattended: start at the file list (no download)\n"
            "  --help   show this text\n"
+           "  --commit-each-record  with --run or --list: commit every record on its own instead of\n"
+           "           a file at a time (keyed files and bills in batches)\n"
            "\n"
            "Unattended runs print one line per work-list row and what each rule wrote.\n"
            "Exit codes: 0 the chain reached the hand-off stage; 1 a failure (its message on\n"

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Workflow.h"
@@ -14,6 +15,10 @@ namespace tarnwick::app {
 enum class TLaunchMode { Window, Run, List, Help, Invalid };
 
 TLaunchMode ParseCommandLine(const std::vector<std::string>& args);
+// Removes every `option` from `args`; answers whether there was one.
+bool TakeOption(std::vector<std::string>& args, std::string_view option);
+// Applies each record in a transaction of its own instead of committing per file and batch.
+inline constexpr std::string_view kCommitEachRecord = "--commit-each-record";
 const char* UsageText();
 
 // Exit code of a bad command line.

@@ -29,7 +29,11 @@ tarnwick::app::TWalkHooks HooksFor(tarnwick::import::TImportData& data) {
 
 int main(int argc, char** argv) {
     using namespace tarnwick;
-    const app::TLaunchMode mode = app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool commitEachRecord = app::TakeOption(args, app::kCommitEachRecord);
+    app::TLaunchMode mode = app::ParseCommandLine(args);
+    if (commitEachRecord && mode != app::TLaunchMode::Run && mode != app::TLaunchMode::List)
+        mode = app::TLaunchMode::Invalid;
     switch (mode) {
         case app::TLaunchMode::Help:
             std::cout << app::UsageText();
@@ -41,6 +45,7 @@ int main(int argc, char** argv) {
         case app::TLaunchMode::List: {
             const std::string storeDir = platform::ExecutableDir();
             import::TImportData data(storeDir);
+            data.SetCommitEachRecord(commitEachRecord);
             const import::TRuleTable rules = import::MakeStoreRules(data);
             return app::RunUnattended(mode, rules, HooksFor(data), storeDir, std::cout, std::cerr);
         }

@@ -67,6 +67,14 @@ TImportData::~TImportData() {
     // Datasets close before the connection they use goes away.
     ClientDataSet2.Close();
     SQLQuery1.Close();
+    // Nothing the import left open may be committed by the disconnect.
+    if (SQLConnection1.TransactionActive()) {
+        try {
+            SQLConnection1.RollbackTransaction(SQLConnection1.DefaultTransactionDesc());
+        } catch (...) {
+            // The database rolls back what an ended attachment left open.
+        }
+    }
 }
 
 std::string TImportData::TakeRefusalMessage() {
@@ -80,6 +88,12 @@ void TImportData::WalkStarted() { rejected_.ResetCount(); }
 std::string TImportData::RefusalWarning() const {
     if (rejected_.Count() == 0) return {};
     return RefusalWarningText(rejected_.Count(), rejected_.Folder());
+}
+
+std::string KeptRefusalsText(int count, const std::string& folder) {
+    return std::to_string(count) + (count == 1 ? " record" : " records") +
+           " refused by the database before this failure " + (count == 1 ? "is" : "are") + " kept in " + folder +
+           " (one data packet per file, reasons in rejected.log)";
 }
 
 std::string RefusalWarningText(int count, const std::string& folder) {

@@ -13,6 +13,7 @@
 #include "data/sql/SQLConnection.h"
 #include "data/sql/SQLDataSet.h"
 #include "data/sql/SQLQuery.h"
+#include "import/ImportTransaction.h"
 #include "import/ImportView.h"
 #include "import/RejectedRecords.h"
 
@@ -37,6 +38,10 @@ public:
 
     TRejectedRecords& Rejected() { return rejected_; }
 
+    // How the rules group their writes into transactions (see ImportTransaction.h).
+    TCommitPolicy& CommitPolicy() { return commitPolicy_; }
+    void SetCommitEachRecord(bool each) { commitPolicy_.EachRecord = each; }
+
     // ClientDataSet2's reconcile handler keeps the database's message of the last refused row
     // here; the apply step takes it.
     std::string TakeRefusalMessage();
@@ -48,10 +53,13 @@ public:
 
 private:
     TRejectedRecords rejected_;
+    TCommitPolicy commitPolicy_;
     std::string refusal_;
 };
 
 // The text of the warning after a walk that had refused records.
 std::string RefusalWarningText(int count, const std::string& folder);
+// The line added to a failure's message when refusals were kept before it.
+std::string KeptRefusalsText(int count, const std::string& folder);
 
 }  // namespace tarnwick::import

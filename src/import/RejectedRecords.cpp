@@ -112,10 +112,23 @@ std::vector<TRejectedRecords::TValue> TRejectedRecords::CopyCurrentRecord(
 
 void TRejectedRecords::Add(const TCustomClientDataSet& source, const std::string& path,
                            const std::string& keyText, const std::string& message) {
-    ++count_;
-    WriteLogLine(path, source.RecordNumber(), keyText, message);
     TSourceFile& file = FileFor(source, path);
     file.Rows.push_back(CopyCurrentRecord(source, file.Fields));
+    pendingLines_.push_back({path, source.RecordNumber(), keyText, message});
+    ++count_;
+}
+
+void TRejectedRecords::Commit() {
+    std::vector<TPendingLine> lines = std::move(pendingLines_);
+    pendingLines_.clear();
+    for (TSourceFile& file : pending_) file.Kept = file.Rows.size();
+    for (const TPendingLine& line : lines) WriteLogLine(line.Path, line.RecordNumber, line.KeyText, line.Message);
+}
+
+void TRejectedRecords::Discard() {
+    count_ -= static_cast<int>(pendingLines_.size());
+    pendingLines_.clear();
+    for (TSourceFile& file : pending_) file.Rows.resize(file.Kept);
 }
 
 void TRejectedRecords::WriteLogLine(const std::string& path, int recordNumber, const std::string& keyText,
@@ -163,6 +176,8 @@ std::string TRejectedRecords::FreePacketPath(const std::string& fileName) const 
 }
 
 void TRejectedRecords::WritePackets() {
+    // Refusals still pending belong to a transaction that never committed.
+    Discard();
     std::vector<TSourceFile> files = std::move(pending_);
     pending_.clear();
     for (const TSourceFile& file : files) {

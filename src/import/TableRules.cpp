@@ -85,12 +85,16 @@ void ImportFullReplace(const TTableRule& rule, TTransfer& transfer, const std::s
     // The file is loaded before the table is emptied, so a file that cannot be read leaves the
     // table as it was.
     transfer.LoadStep(data.ClientDataSet1, path);
+    // The delete and every insert are one transaction: other connections see the old rows until
+    // the last record is written, and a failure on the way gives the old rows back.
+    transfer.Transaction().Begin();
     transfer.WholeTableOpen(std::string(rule.Target));
     transfer.RecordLoop(data.ClientDataSet1, [&] {
         data.ClientDataSet2.BeginInsert();
         transfer.RecordCopy(data.ClientDataSet1);
         transfer.CountApplied(transfer.ApplyStep(data.ClientDataSet1, path, "(whole table)"), false);
     });
+    transfer.Transaction().Commit();
 }
 
 void ImportKeyedUpsert(const TTableRule& rule, TTransfer& transfer, const std::string& path) {
@@ -102,6 +106,7 @@ void ImportKeyedUpsert(const TTableRule& rule, TTransfer& transfer, const std::s
     const TFieldNames excluded = quantitiesKept ? TFieldNames{std::string(kNowQty), std::string(kBeforeQty)} : TFieldNames{};
 
     transfer.LoadStep(source, path);
+    transfer.Transaction().Begin();
     transfer.RecordLoop(source, [&] {
         if (!rule.Presence.empty() && TrimBlanks(source.FieldNamed(rule.Presence).StringValue()).empty()) {
             ++transfer.Counts().Skipped;
@@ -115,10 +120,23 @@ void ImportKeyedUpsert(const TTableRule& rule, TTransfer& transfer, const std::s
             data.ClientDataSet2.FieldNamed(kBeforeQty).SetVariantValue(TVariant(std::int32_t{0}));
         }
         transfer.CountApplied(transfer.ApplyStep(source, path, KeyText(clause)), existed);
+        transfer.Transaction().UnitDone();
     });
+    transfer.Transaction().Commit();
 }
 
-// Runs one rule on the row of `context` and reports what it did. Refused records found before a
+// A failure ends the rule: its open transaction is rolled back and its refusals forgotten; what
+// earlier commits kept is written out, and the failure's message says how much of it there is.
+void Abandon(TTransfer& transfer) noexcept {
+    transfer.Transaction().Rollback();
+    try {
+        transfer.Data().Rejected().WritePackets();
+    } catch (...) {
+        // The refusals are in rejected.log already; the first failure is the one to show.
+    }
+}
+
+// Runs one rule on the row of `context` and reports what it did. Refused records kept before a
 // failure are still written out before the failure travels on.
 void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context) {
     TTransfer transfer(data, context.View);
@@ -137,12 +155,13 @@ void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context)
             else ImportKeyedUpsert(rule, transfer, context.Path);
             summary = transfer.Counts().Summary();
         }
+    } catch (Exception& failure) {
+        Abandon(transfer);
+        const int kept = data.Rejected().Count();
+        if (kept > 0) failure.SetMessage(failure.Message() + "\n" + KeptRefusalsText(kept, data.Rejected().Folder()));
+        throw;
     } catch (...) {
-        try {
-            data.Rejected().WritePackets();
-        } catch (...) {
-            // The refusals are in rejected.log already; the first failure is the one to show.
-        }
+        Abandon(transfer);
         throw;
     }
     data.Rejected().WritePackets();

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "import/ImportData.h"
+#include "import/ImportTransaction.h"
 #include "import/ImportView.h"
 
 namespace tarnwick::import {
@@ -39,11 +40,14 @@ std::string_view TrimBlanks(std::string_view text);
 
 class TTransfer {
 public:
-    TTransfer(TImportData& data, IImportView& view) : data_(data), view_(view) {}
+    TTransfer(TImportData& data, IImportView& view)
+        : data_(data), view_(view), transaction_(data.SQLConnection1, data.Rejected(), data.CommitPolicy()) {}
 
     TImportData& Data() { return data_; }
     IImportView& View() { return view_; }
     TRuleCounts& Counts() { return counts_; }
+    // The transaction of this rule run's writes; rolled back when the run ends without Commit.
+    TImportTransaction& Transaction() { return transaction_; }
 
     // Loads `path` into `dataSet`; ProgressBar1 gets its record total as maximum and position 0.
     void LoadStep(TClientDataSet& dataSet, const std::string& path);
@@ -71,6 +75,7 @@ private:
     TImportData& data_;
     IImportView& view_;
     TRuleCounts counts_;
+    TImportTransaction transaction_;
 };
 
 }  // namespace tarnwick::import
