@@ -10,11 +10,12 @@
 // run of each counts. The store's database has forced writes on, as a store sets it up.
 // Prints records per second of each, the ratios, and how long loading the packets alone takes.
 //
-// Usage: bench_import_run [products [bills]] [--no-forced-writes] [--batched-only]
+// Usage: bench_import_run [products [bills]] [--no-forced-writes] [--batched-only] [--batch RECORDS MS]
 //        (default 20 000 and 4 000)
 
 #include <ibase.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -188,6 +189,9 @@ void Commit(isc_tr_handle& tr) {
     Check(status, "commit");
 }
 
+// The import's batches, unless --batch RECORDS MS sets others (a huge batch: one transaction per file).
+import::TCommitPolicy gPolicy;
+
 // When the reference commits: after every record, or as the import's batches do.
 class TBatch {
 public:
@@ -195,7 +199,7 @@ public:
     // A unit (record, bill) is done: answers whether to commit now.
     bool UnitDone() {
         if (eachRecord_) return true;
-        const import::TCommitPolicy policy;
+        const import::TCommitPolicy& policy = gPolicy;
         if (++units_ < policy.BatchRecords && Clock::now() - started_ < policy.BatchTime) return false;
         units_ = 0;
         started_ = Clock::now();
@@ -287,6 +291,7 @@ Timing ReferenceBills(const std::string& database, const std::vector<std::vector
 // One unattended run from the list stage, with the files of download/; answers its exit code.
 int RunTarnwick(const std::string& storeDir, Timing& timing, bool eachRecord) {
     import::TImportData data(storeDir);
+    data.CommitPolicy() = gPolicy;
     data.SetCommitEachRecord(eachRecord);
     const import::TRuleTable rules = import::MakeStoreRules(data);
     const app::TWalkHooks hooks{[&data] { data.WalkStarted(); }, [&data] { return data.RefusalWarning(); }};
@@ -347,6 +352,12 @@ int main(int argc, char** argv) {
     const bool forcedWrites = !take("--no-forced-writes");
     take("--forced-writes");  // the default; accepted as before
     const bool batchedOnly = take("--batched-only");
+    if (const auto at = std::find(args.begin(), args.end(), "--batch"); at != args.end() && args.end() - at >= 3) {
+        gPolicy.BatchRecords = std::atoi(at[1].c_str());
+        gPolicy.BatchTime = std::chrono::milliseconds(std::atoi(at[2].c_str()));
+        args.erase(at, at + 3);
+    }
+    std::printf("batches: %d records or %lld ms\n", gPolicy.BatchRecords, static_cast<long long>(gPolicy.BatchTime.count()));
     const int products = !args.empty() ? std::atoi(args[0].c_str()) : 20000;
     const int bills = args.size() > 1 ? std::atoi(args[1].c_str()) : 4000;
     constexpr int kLines = 5;
