@@ -89,6 +89,7 @@ TRuleCounts ImportBills(const TTableRule& rule, TTransfer& transfer, TImportCont
             const std::string path = view.Grid().Cell(1, row);
             if (IsEmptyFile(path)) continue;
             details.SetFiltered(false);
+            transfer.ReadingFile(path);
             details.LoadPacketFile(path);
             for (details.MoveFirst(); !details.AtEnd(); details.MoveNext()) {
                 ++lines.Read;
@@ -106,6 +107,7 @@ TRuleCounts ImportBills(const TTableRule& rule, TTransfer& transfer, TImportCont
         return lines;
     }
 
+    transfer.ReadingFile(masterPath);
     data.CDS_Main.LoadPacketFile(masterPath);
     // A detail file of 0 bytes would reopen the lines of the file loaded before, or none at all;
     // either way every bill's stored lines would be deleted. Stop before any bill is touched.
@@ -119,7 +121,9 @@ TRuleCounts ImportBills(const TTableRule& rule, TTransfer& transfer, TImportCont
         return lines;
     }
     details.SetFiltered(false);
+    transfer.ReadingFile(detail.Path);
     details.LoadPacketFile(detail.Path);
+    transfer.ReadingFile(masterPath);
     // A bill's lines are those whose identifier equals the bill's exactly: a trailing "*" of an
     // identifier is a character of it, not a prefix match.
     details.SetFilterOptions(foNoPartialCompare);

@@ -77,13 +77,39 @@ TImportData::~TImportData() {
     }
 }
 
+void TImportData::StartDryRun() {
+    commitPolicy_.DryRun = true;
+    commitPolicy_.EachRecord = false;
+    rejected_.SetListOnly(true);
+}
+
+void TImportData::EndDryRun() noexcept {
+    try {
+        ClientDataSet2.Close();
+        SQLQuery1.Close();
+        if (SQLConnection1.TransactionActive())
+            SQLConnection1.RollbackTransaction(SQLConnection1.DefaultTransactionDesc());
+    } catch (...) {
+        // The database never commits a transaction its attachment did not commit.
+    }
+}
+
 std::string TImportData::TakeRefusalMessage() {
     std::string message = std::move(refusal_);
     refusal_.clear();
     return message;
 }
 
-void TImportData::WalkStarted() { rejected_.ResetCount(); }
+void TImportData::WalkStarted() {
+    rejected_.ResetCount();
+    failurePlace_.clear();
+}
+
+std::string FailurePlaceText(const std::string& fileName, const std::string& table, int record, int total) {
+    std::string text = "in " + fileName + " (" + table + ")";
+    if (record > 0) text += ", record " + std::to_string(record) + " of " + std::to_string(total);
+    return text;
+}
 
 std::string TImportData::RefusalWarning() const {
     if (rejected_.Count() == 0) return {};

@@ -3,6 +3,10 @@
 namespace tarnwick::import {
 
 void TImportTransaction::Begin() {
+    if (policy_.DryRun) {
+        if (!connection_.TransactionActive()) connection_.BeginTransaction(connection_.DefaultTransactionDesc());
+        return;
+    }
     if (policy_.EachRecord || open_) return;
     connection_.BeginTransaction(connection_.DefaultTransactionDesc());
     open_ = true;
@@ -11,7 +15,7 @@ void TImportTransaction::Begin() {
 }
 
 void TImportTransaction::UnitDone() {
-    if (policy_.EachRecord) {
+    if (policy_.EachRecord || policy_.DryRun) {
         rejected_.Commit();
         return;
     }
@@ -23,7 +27,7 @@ void TImportTransaction::UnitDone() {
 }
 
 void TImportTransaction::Commit() {
-    if (open_) {
+    if (open_ && !policy_.DryRun) {
         // Cleared first: a commit that fails leaves nothing this object could still end.
         open_ = false;
         try {
@@ -44,6 +48,10 @@ void TImportTransaction::Commit() {
 }
 
 void TImportTransaction::Rollback() noexcept {
+    if (policy_.DryRun) {
+        rejected_.Discard();
+        return;
+    }
     if (!open_) {
         if (policy_.EachRecord) {
             try {

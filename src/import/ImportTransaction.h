@@ -7,6 +7,9 @@
 // whichever comes first, so that the row locks it holds are never held long: the registers update
 // the same rows on their own connections and wait for them.
 // With `EachRecord` every apply commits on its own and the import opens no transaction.
+// With `DryRun` the whole run is one transaction that is never committed: the first Begin opens it
+// if none is open, nothing here commits or rolls it back (whoever set DryRun rolls it back at the
+// end of the run), and refusals are only listed (TRejectedRecords::SetListOnly).
 // Refused records are kept (rejected/) when the transaction they were refused in commits, and
 // forgotten when it is rolled back.
 // A TImportTransaction lives for one rule run; the connection and the refusals outlive it.
@@ -20,6 +23,7 @@ namespace tarnwick::import {
 
 struct TCommitPolicy {
     bool EachRecord = false;
+    bool DryRun = false;
     int BatchRecords = 2000;
     std::chrono::milliseconds BatchTime{250};
 };

@@ -122,6 +122,11 @@ void TRejectedRecords::Commit() {
     std::vector<TPendingLine> lines = std::move(pendingLines_);
     pendingLines_.clear();
     for (TSourceFile& file : pending_) file.Kept = file.Rows.size();
+    if (listOnly_) {
+        for (TPendingLine& line : lines)
+            listed_.push_back({std::move(line.Path), line.RecordNumber, std::move(line.KeyText), std::move(line.Message)});
+        return;
+    }
     for (const TPendingLine& line : lines) WriteLogLine(line.Path, line.RecordNumber, line.KeyText, line.Message);
 }
 
@@ -180,6 +185,7 @@ void TRejectedRecords::WritePackets() {
     Discard();
     std::vector<TSourceFile> files = std::move(pending_);
     pending_.clear();
+    if (listOnly_) return;
     for (const TSourceFile& file : files) {
         if (file.Rows.empty()) continue;
         const std::vector<std::uint8_t> packet = BuildPacket(file);

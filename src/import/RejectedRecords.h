@@ -41,6 +41,18 @@ public:
     // its extension, which keeps the table name of the file name intact.
     void WritePackets();
 
+    // A dry run keeps nothing: a committed refusal is only listed, no log line or packet is
+    // written and no folder made.
+    struct TListedRefusal {
+        std::string Path;
+        int RecordNumber = 0;
+        std::string KeyText;
+        std::string Message;
+    };
+    void SetListOnly(bool listOnly) { listOnly_ = listOnly; }
+    bool ListOnly() const { return listOnly_; }
+    const std::vector<TListedRefusal>& Listed() const { return listed_; }
+
     // Refusals since the last ResetCount, pending ones included.
     int Count() const { return count_; }
     // Refusals noted but neither committed nor discarded.
@@ -76,6 +88,8 @@ private:
     std::vector<TSourceFile> pending_;
     std::vector<TPendingLine> pendingLines_;
     int count_ = 0;
+    bool listOnly_ = false;
+    std::vector<TListedRefusal> listed_;
 };
 
 }  // namespace tarnwick::import

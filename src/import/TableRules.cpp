@@ -1,5 +1,7 @@
 #include "import/TableRules.h"
 
+#include <chrono>
+
 #include "import/BillImport.h"
 #include "import/SqlText.h"
 #include "import/TransferSteps.h"
@@ -136,15 +138,56 @@ void Abandon(TTransfer& transfer) noexcept {
     }
 }
 
+const char* RuleWord(TRuleKind kind) {
+    switch (kind) {
+        case FullReplace: return "full replace";
+        case KeyedUpsert: return "keyed";
+        case Bill: return "bill";
+    }
+    return "";
+}
+
+// Tells the view what the rule run did, and notes where a failure stopped it.
+void ReportRow(const TTableRule& rule, TTransfer& transfer, TImportContext& context, const TRuleCounts& lines,
+               std::chrono::steady_clock::time_point started, bool failed) {
+    if (failed) {
+        const TTransferPlace& place = transfer.Place();
+        const std::string& path = place.Path.empty() ? context.Path : place.Path;
+        transfer.Data().NoteFailurePlace(
+            FailurePlaceText(std::string(FileNameOf(path)), context.TableName, place.Record, place.Total));
+    }
+    const TRuleCounts& counts = transfer.Counts();
+    TRowResult result;
+    result.Row = context.Row;
+    result.Table = context.TableName;
+    result.Path = context.Path;
+    result.Rule = RuleWord(rule.Kind);
+    result.Read = counts.Read + lines.Read;
+    result.Inserted = counts.Inserted + lines.Inserted;
+    result.Updated = counts.Updated + lines.Updated;
+    result.Skipped = counts.Skipped + lines.Skipped;
+    result.Refused = counts.Refused + lines.Refused;
+    result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.Failed = failed;
+    try {
+        context.View.RowResult(result);
+    } catch (...) {
+        if (!failed) throw;
+        // The failure that ended the rule is the one to report.
+    }
+}
+
 // Runs one rule on the row of `context` and reports what it did. Refused records kept before a
 // failure are still written out before the failure travels on.
 void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context) {
+    const auto started = std::chrono::steady_clock::now();
     TTransfer transfer(data, context.View);
+    TRuleCounts lines;
     std::string summary;
     try {
         if (rule.ClearFirst && data.ClientDataSet1.Active()) data.ClientDataSet1.ClearRecords();
         if (rule.Kind == Bill) {
-            const TRuleCounts lines = ImportBills(rule, transfer, context);
+            lines = ImportBills(rule, transfer, context);
             summary = "bills " + transfer.Counts().Summary() + "; lines " + lines.Summary();
         } else if (IsEmptyFile(context.Path)) {
             // A file of 0 bytes holds no packet; loading it would bring back the records of the
@@ -157,16 +200,19 @@ void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context)
         }
     } catch (Exception& failure) {
         Abandon(transfer);
+        ReportRow(rule, transfer, context, lines, started, true);
         const int kept = data.Rejected().Count();
         if (kept > 0) failure.SetMessage(failure.Message() + "\n" + KeptRefusalsText(kept, data.Rejected().Folder()));
         throw;
     } catch (...) {
         Abandon(transfer);
+        ReportRow(rule, transfer, context, lines, started, true);
         throw;
     }
     data.Rejected().WritePackets();
     if (rule.Kind != Bill) context.View.Grid().SetCell(0, context.Row, std::string(kDoneMark));
     context.View.RuleFinished(context.Row, context.TableName, summary);
+    ReportRow(rule, transfer, context, lines, started, false);
 }
 
 }  // namespace

@@ -38,6 +38,13 @@ bool IsEmptyFile(const std::string& path);
 // Removes leading and trailing blanks and control characters.
 std::string_view TrimBlanks(std::string_view text);
 
+// Where a rule run stands: the file it reads and the record in hand (0: none yet) of how many.
+struct TTransferPlace {
+    std::string Path;
+    int Record = 0;
+    int Total = 0;
+};
+
 class TTransfer {
 public:
     TTransfer(TImportData& data, IImportView& view)
@@ -66,6 +73,11 @@ public:
     // Runs `body` on every record of `source`, ProgressBar1 at the record in hand.
     void RecordLoop(TDataSet& source, const std::function<void()>& body);
 
+    // The file and record a failure would have stopped at.
+    const TTransferPlace& Place() const { return place_; }
+    // A file is about to be read outside LoadStep (a bill's files).
+    void ReadingFile(const std::string& path) { place_ = {path, 0, 0}; }
+
     // Counts the outcome of an apply step: inserted, updated or refused.
     void CountApplied(bool written, bool existed) {
         ++(!written ? counts_.Refused : existed ? counts_.Updated : counts_.Inserted);
@@ -76,6 +88,7 @@ private:
     IImportView& view_;
     TRuleCounts counts_;
     TImportTransaction transaction_;
+    TTransferPlace place_;
 };
 
 }  // namespace tarnwick::import
