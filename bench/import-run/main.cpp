@@ -294,7 +294,7 @@ int RunTarnwick(const std::string& storeDir, Timing& timing, bool eachRecord) {
     data.CommitPolicy() = gPolicy;
     data.SetCommitEachRecord(eachRecord);
     const import::TRuleTable rules = import::MakeStoreRules(data);
-    const app::TWalkHooks hooks{[&data] { data.WalkStarted(); }, [&data] { return data.RefusalWarning(); }};
+    const app::TWalkHooks hooks = app::WalkHooksFor(data);
     std::ostringstream out;
     const Stopwatch watch;
     const int code = app::RunUnattended(app::TLaunchMode::List, rules, hooks, storeDir, out, std::cerr);
