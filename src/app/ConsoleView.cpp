@@ -1,5 +1,6 @@
 #include "app/ConsoleView.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "import/WorkList.h"
@@ -17,11 +18,18 @@ std::string Format(const char* format, auto... values) {
     return text;
 }
 
-std::string SummaryLine(const std::string& table, const std::string& file, const std::string& read,
-                        const std::string& inserted, const std::string& updated, const std::string& skipped,
-                        const std::string& refused, const std::string& seconds) {
-    return Format("%-16s %-33s %4s %9s %8s %8s %8s %9s", table.c_str(), file.c_str(), read.c_str(),
-                  inserted.c_str(), updated.c_str(), skipped.c_str(), refused.c_str(), seconds.c_str());
+// The table and file columns are as wide as their longest text (16 and 33 at least), so the
+// number columns stay aligned.
+struct TSummaryWidths {
+    int Table = 16, File = 33;
+};
+
+std::string SummaryLine(const TSummaryWidths& widths, const std::string& table, const std::string& file,
+                        const std::string& read, const std::string& inserted, const std::string& updated,
+                        const std::string& skipped, const std::string& refused, const std::string& seconds) {
+    return Format("%-*s %-*s %4s %9s %8s %8s %8s %9s", widths.Table, table.c_str(), widths.File, file.c_str(),
+                  read.c_str(), inserted.c_str(), updated.c_str(), skipped.c_str(), refused.c_str(),
+                  seconds.c_str());
 }
 
 }  // namespace
@@ -57,11 +65,24 @@ void TConsoleView::SayHistoryNotWritten(const std::string& text) {
     err_ << text << std::endl;
 }
 
+namespace {
+
+std::string SummaryFile(const import::TRowResult& row) {
+    return std::string(import::FileNameOf(row.Path)) + (row.Failed ? " (failed)" : "");
+}
+
+}  // namespace
+
 void WriteSummary(std::ostream& out, const std::vector<import::TRowResult>& rows) {
-    out << SummaryLine("table", "file", "read", "inserted", "updated", "skipped", "refused", "seconds") << '\n';
+    TSummaryWidths widths;
+    for (const import::TRowResult& row : rows) {
+        widths.Table = std::max(widths.Table, static_cast<int>(row.Table.size()));
+        widths.File = std::max(widths.File, static_cast<int>(SummaryFile(row).size()));
+    }
+    out << SummaryLine(widths, "table", "file", "read", "inserted", "updated", "skipped", "refused", "seconds") << '\n';
     import::TRowResult total;
     for (const import::TRowResult& row : rows) {
-        out << SummaryLine(row.Table, std::string(import::FileNameOf(row.Path)) + (row.Failed ? " (failed)" : ""),
+        out << SummaryLine(widths, row.Table, SummaryFile(row),
                            std::to_string(row.Read), std::to_string(row.Inserted), std::to_string(row.Updated),
                            std::to_string(row.Skipped), std::to_string(row.Refused), Format("%.2f", row.Seconds))
             << '\n';
@@ -72,7 +93,7 @@ void WriteSummary(std::ostream& out, const std::vector<import::TRowResult>& rows
         total.Refused += row.Refused;
         total.Seconds += row.Seconds;
     }
-    out << SummaryLine("total", std::to_string(rows.size()) + (rows.size() == 1 ? " file" : " files"),
+    out << SummaryLine(widths, "total", std::to_string(rows.size()) + (rows.size() == 1 ? " file" : " files"),
                        std::to_string(total.Read), std::to_string(total.Inserted), std::to_string(total.Updated),
                        std::to_string(total.Skipped), std::to_string(total.Refused), Format("%.2f", total.Seconds))
         << '\n';
