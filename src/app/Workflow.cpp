@@ -40,12 +40,51 @@ std::string BusyText(const platform::TRunLock& lock) {
 
 }  // namespace
 
+// The import view of the walk as the workflow hands it on: every call goes to the stage view;
+// rows that finish or are passed over are also kept for the run and written to its history.
+class TRowRecorder : public import::IImportView {
+public:
+    TRowRecorder(IStageView& view, TWorkflow& workflow) : view_(view), workflow_(workflow) {}
+
+    std::vector<std::string> Memo1Lines() const override { return view_.Memo1Lines(); }
+    void AppendMemo2(const std::string& line) override { view_.AppendMemo2(line); }
+    import::IWorkGrid& Grid() override { return view_.Grid(); }
+    import::IProgressBar& ProgressBar1() override { return view_.ProgressBar1(); }
+    import::IProgressBar& ProgressBar2() override { return view_.ProgressBar2(); }
+    void RepaintGrid() override { view_.RepaintGrid(); }
+    void RepaintWindow() override { view_.RepaintWindow(); }
+    void RowReached(int row, const std::string& table, const std::string& path, import::TRowOutcome outcome) override {
+        view_.RowReached(row, table, path, outcome);
+        if (workflow_.history_ == nullptr || outcome == import::TRowOutcome::Rule) return;
+        workflow_.history_->RowPassed(row, path, table,
+                                      outcome == import::TRowOutcome::NoRule ? "no rule" : "done already");
+    }
+    void RuleFinished(int row, const std::string& table, const std::string& summary) override {
+        view_.RuleFinished(row, table, summary);
+    }
+    void RowResult(const import::TRowResult& result) override {
+        workflow_.rows_.push_back(result);
+        view_.RowResult(result);
+        if (workflow_.history_ != nullptr) workflow_.history_->RowFinished(result);
+    }
+
+private:
+    IStageView& view_;
+    TWorkflow& workflow_;
+};
+
+std::string CheckRefusalText(int count) {
+    return std::to_string(count) + (count == 1 ? " record" : " records") +
+           " would be refused by the database (listed above); nothing was written.";
+}
+
 TWorkflow::TWorkflow(IStageView& view, const import::TRuleTable& rules, std::string storeDir)
     : view_(view), rules_(rules), storeDir_(std::move(storeDir)) {
     if (!storeDir_.empty() && storeDir_.back() != '/') storeDir_ += '/';
 }
 
 void TWorkflow::WarnAndAbort(std::string_view text) {
+    lastWarning_ = text;
     view_.ShowWarning(std::string(text));
     throw EAbort();
 }
@@ -88,11 +127,31 @@ void TWorkflow::SpeedButton4Click() {
 void TWorkflow::SpeedButton2Click() {
     import::BuildWorkList(view_);
     if (walkHooks_.WalkStarted) walkHooks_.WalkStarted();
-    import::WalkWorkList(view_, rules_);
+    rows_.clear();
+    TRowRecorder recorder(view_, *this);
+    try {
+        import::WalkWorkList(recorder, rules_);
+    } catch (...) {
+        if (walkHooks_.FailurePlace) failurePlace_ = walkHooks_.FailurePlace();
+        throw;
+    }
+    if (dryRun_) {
+        int refused = 0;
+        for (const import::TRowResult& row : rows_) refused += row.Refused;
+        if (refused > 0) {
+            lastWarning_ = CheckRefusalText(refused);
+            view_.ShowWarning(lastWarning_);
+        }
+        view_.CloseWindow();
+        return;
+    }
     // Records the database refused were kept aside; the user hears of it before the files go.
     if (walkHooks_.WalkWarning) {
         const std::string warning = walkHooks_.WalkWarning();
-        if (!warning.empty()) view_.ShowWarning(warning);
+        if (!warning.empty()) {
+            lastWarning_ = warning;
+            view_.ShowWarning(warning);
+        }
     }
     DeleteFileButtonClick();
     SpeedButton3Click();
@@ -117,16 +176,15 @@ void TWorkflow::DeleteFileButtonClick() {
     }
     if (doomed.empty()) return;
     if (!platform::DirectoryExists(folder)) WarnAndAbort(kClearFolderMissing);
-    int deleted = 0;
     // A file that cannot be deleted (in use, the folder read-only) stays without a word. Each
     // is looked at once more right before it goes, in case it was replaced meanwhile.
     for (const std::string& name : doomed) {
         platform::TSearchRec now;
         if (platform::FindEntry(folder + name, now) && Taken(now) && wasListed(now) &&
             platform::DeleteFile(folder + name))
-            ++deleted;
+            ++filesDeleted_;
     }
-    ShowCount(deleted);
+    ShowCount(filesDeleted_);
 }
 
 void TWorkflow::SpeedButton3Click() {
@@ -139,36 +197,75 @@ void TWorkflow::SpeedButton3Click() {
 void TWorkflow::HandOff() {
     const std::string program = storeDir_ + kHandOffProgram;
     int error = 0;
-    if (!platform::StartProgram(program, {kHandOffArgument}, platform::kReadyTimeout, &error))
+    if (platform::StartProgram(program, {kHandOffArgument}, platform::kReadyTimeout, &error))
+        handedOff_ = true;
+    else
         view_.ShowNotice(IStageView::TNotice::HandOffNotStarted, HandOffFailureText(program, error));
 }
 
 void TWorkflow::Click(TStage stage) noexcept {
+    failurePlace_.clear();
+    lastWarning_.clear();
+    rows_.clear();
+    filesDeleted_ = 0;
+    handedOff_ = false;
+    if (history_ != nullptr) {
+        try {
+            history_->RunStarted(how_);
+        } catch (...) {
+            // The history never stands in the way of the import.
+        }
+    }
+    TRunEnd end;
     std::string message;
+    bool failed = false;
     try {
         const platform::TRunLock lock(RunLockPath());
         if (lock.Busy()) {
-            view_.ShowNotice(IStageView::TNotice::AnotherImportRunning, BusyText(lock));
-            return;
+            // Nothing of the store is touched; the history says the run was turned away.
+            lastWarning_ = BusyText(lock);
+            end.Result = "busy";
+            view_.ShowNotice(IStageView::TNotice::AnotherImportRunning, lastWarning_);
+        } else {
+            if (!lock.Held())
+                throw Exception("Cannot create the run lock \"" + import::PrintableName(RunLockPath()) + "\". " +
+                                std::strerror(lock.Error()));
+            (this->*stage)();
+            end.Result = "complete";
         }
-        if (!lock.Held())
-            throw Exception("Cannot create the run lock \"" + import::PrintableName(RunLockPath()) + "\". " +
-                            std::strerror(lock.Error()));
-        (this->*stage)();
-        return;
     } catch (const EAbort&) {
-        return;
+        end.Result = lastWarning_.empty() ? "stopped" : "warning";
     } catch (const Exception& e) {
+        failed = true;
         message = e.Message();
     } catch (const std::exception& e) {
+        failed = true;
         message = e.what();
     } catch (...) {
+        failed = true;
         message = "Unknown failure";
     }
     try {
-        view_.ShowError(ErrorBoxText(message));
+        if (failed) {
+            std::string text = ErrorBoxText(message);
+            if (!failurePlace_.empty()) text += "\n" + failurePlace_;
+            end.Result = "failure";
+            end.Message = text;
+            view_.ShowError(text);
+        } else {
+            end.Message = lastWarning_;
+        }
     } catch (...) {
         // Nothing is left to tell the user with; the window goes back to waiting for a click.
+    }
+    if (history_ == nullptr) return;
+    try {
+        end.ExitCode = exitCode_ ? exitCode_() : -1;
+        end.FilesDeleted = filesDeleted_;
+        end.HandedOff = handedOff_;
+        history_->RunEnded(end);
+    } catch (...) {
+        // As above: the history never stands in the way.
     }
 }
 

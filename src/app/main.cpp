@@ -2,6 +2,8 @@
 // the same chain unattended, without a window; --help the usage text. The import's data side
 // (connection, datasets) and the rule table live here for as long as the window or the run.
 
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -19,17 +21,13 @@
 #include "data/sql/SQLConnection.h"
 #endif
 
-namespace {
-
-tarnwick::app::TWalkHooks HooksFor(tarnwick::import::TImportData& data) {
-    return {[&data] { data.WalkStarted(); }, [&data] { return data.RefusalWarning(); }};
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     using namespace tarnwick;
-    const app::TLaunchMode mode = app::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool commitEachRecord = app::TakeOption(args, app::kCommitEachRecord);
+    app::TLaunchMode mode = app::ParseCommandLine(args);
+    if (commitEachRecord && mode != app::TLaunchMode::Run && mode != app::TLaunchMode::List)
+        mode = app::TLaunchMode::Invalid;
     switch (mode) {
         case app::TLaunchMode::Help:
             std::cout << app::UsageText();
@@ -38,11 +36,19 @@ int main(int argc, char** argv) {
             std::cerr << app::UsageText();
             return app::kExitUsage;
         case app::TLaunchMode::Run:
-        case app::TLaunchMode::List: {
+        case app::TLaunchMode::List:
+        case app::TLaunchMode::Check: {
             const std::string storeDir = platform::ExecutableDir();
             import::TImportData data(storeDir);
+            data.SetCommitEachRecord(commitEachRecord);
+            if (mode == app::TLaunchMode::Check) data.StartDryRun();
             const import::TRuleTable rules = import::MakeStoreRules(data);
-            return app::RunUnattended(mode, rules, HooksFor(data), storeDir, std::cout, std::cerr);
+            app::TUnattendedOptions options;
+            options.LiveProgress = ::isatty(STDOUT_FILENO) == 1;
+            options.WouldRefuse = [&data] { return app::WouldRefuseLines(data.Rejected()); };
+            const int code = app::RunUnattended(mode, rules, app::WalkHooksFor(data), storeDir, std::cout, std::cerr, options);
+            if (mode == app::TLaunchMode::Check) data.EndDryRun();
+            return code;
         }
         case app::TLaunchMode::Window:
             break;
@@ -59,13 +65,19 @@ int main(int argc, char** argv) {
             QApplication::restoreOverrideCursor();
     });
     app::TFormTarnwick form(rules, storeDir, app::ApplicationTitle(platform::ExecutablePath()));
-    form.Workflow().SetWalkHooks(HooksFor(data));
+    form.Workflow().SetWalkHooks(app::WalkHooksFor(data));
+    app::TRunHistory history(storeDir);
+    history.SetOnNotWritten([&form](const std::string& text) {
+        std::cerr << text << std::endl;
+        form.ShowWarning(text);
+    });
+    form.Workflow().SetHistory(&history, "window");
     form.show();
     const int code = application.exec();
     sql::TBusyCursor::SetHook(nullptr);
     return code;
 #else
-    std::cerr << "tarnwick: built without its window; use --run or --list\n";
+    std::cerr << "tarnwick: built without its window; use --run, --list or --check\n";
     return app::kExitUsage;
 #endif
 }

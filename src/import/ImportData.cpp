@@ -67,6 +67,31 @@ TImportData::~TImportData() {
     // Datasets close before the connection they use goes away.
     ClientDataSet2.Close();
     SQLQuery1.Close();
+    // Nothing the import left open may be committed by the disconnect.
+    if (SQLConnection1.TransactionActive()) {
+        try {
+            SQLConnection1.RollbackTransaction(SQLConnection1.DefaultTransactionDesc());
+        } catch (...) {
+            // The database rolls back what an ended attachment left open.
+        }
+    }
+}
+
+void TImportData::StartDryRun() {
+    commitPolicy_.DryRun = true;
+    commitPolicy_.EachRecord = false;
+    rejected_.SetListOnly(true);
+}
+
+void TImportData::EndDryRun() noexcept {
+    try {
+        ClientDataSet2.Close();
+        SQLQuery1.Close();
+        if (SQLConnection1.TransactionActive())
+            SQLConnection1.RollbackTransaction(SQLConnection1.DefaultTransactionDesc());
+    } catch (...) {
+        // The database never commits a transaction its attachment did not commit.
+    }
 }
 
 std::string TImportData::TakeRefusalMessage() {
@@ -75,11 +100,26 @@ std::string TImportData::TakeRefusalMessage() {
     return message;
 }
 
-void TImportData::WalkStarted() { rejected_.ResetCount(); }
+void TImportData::WalkStarted() {
+    rejected_.ResetCount();
+    failurePlace_.clear();
+}
+
+std::string FailurePlaceText(const std::string& fileName, const std::string& table, int record, int total) {
+    std::string text = "in " + fileName + " (" + table + ")";
+    if (record > 0) text += ", record " + std::to_string(record) + " of " + std::to_string(total);
+    return text;
+}
 
 std::string TImportData::RefusalWarning() const {
     if (rejected_.Count() == 0) return {};
     return RefusalWarningText(rejected_.Count(), rejected_.Folder());
+}
+
+std::string KeptRefusalsText(int count, const std::string& folder) {
+    return std::to_string(count) + (count == 1 ? " record" : " records") +
+           " refused by the database before this failure " + (count == 1 ? "is" : "are") + " kept in " + folder +
+           " (one data packet per file, reasons in rejected.log)";
 }
 
 std::string RefusalWarningText(int count, const std::string& folder) {

@@ -13,6 +13,7 @@
 #include "data/sql/SQLConnection.h"
 #include "data/sql/SQLDataSet.h"
 #include "data/sql/SQLQuery.h"
+#include "import/ImportTransaction.h"
 #include "import/ImportView.h"
 #include "import/RejectedRecords.h"
 
@@ -37,6 +38,14 @@ public:
 
     TRejectedRecords& Rejected() { return rejected_; }
 
+    // How the rules group their writes into transactions (see ImportTransaction.h).
+    TCommitPolicy& CommitPolicy() { return commitPolicy_; }
+    void SetCommitEachRecord(bool each) { commitPolicy_.EachRecord = each; }
+    // A dry run: the walk's writes share one transaction that EndDryRun rolls back; refused
+    // records are listed (Rejected().Listed()) instead of kept.
+    void StartDryRun();
+    void EndDryRun() noexcept;
+
     // ClientDataSet2's reconcile handler keeps the database's message of the last refused row
     // here; the apply step takes it.
     std::string TakeRefusalMessage();
@@ -46,12 +55,25 @@ public:
     void WalkStarted();
     std::string RefusalWarning() const;
 
+    // Where the failure that ended the walk stopped ("in FILE (TABLE), record 3 of 200"); empty
+    // when the walk has not failed.
+    const std::string& FailurePlace() const { return failurePlace_; }
+    void NoteFailurePlace(std::string place) { failurePlace_ = std::move(place); }
+
 private:
     TRejectedRecords rejected_;
+    TCommitPolicy commitPolicy_;
     std::string refusal_;
+    std::string failurePlace_;
 };
+
+// The line naming where a failure stopped: the file name, its table and, once a record was in
+// hand, its number of the file's total.
+std::string FailurePlaceText(const std::string& fileName, const std::string& table, int record, int total);
 
 // The text of the warning after a walk that had refused records.
 std::string RefusalWarningText(int count, const std::string& folder);
+// The line added to a failure's message when refusals were kept before it.
+std::string KeptRefusalsText(int count, const std::string& folder);
 
 }  // namespace tarnwick::import

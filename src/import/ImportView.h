@@ -49,6 +49,18 @@ enum class TRowOutcome {
     Rule,         // taken up; its rule runs next
 };
 
+// What one rule run did with its row's file, told once it ends (a failed run too). A bill's
+// counts are its bills and their lines together.
+struct TRowResult {
+    int Row = 0;
+    std::string Table;
+    std::string Path;
+    std::string Rule;  // "full replace", "keyed" or "bill"
+    int Read = 0, Inserted = 0, Updated = 0, Skipped = 0, Refused = 0;
+    double Seconds = 0;
+    bool Failed = false;
+};
+
 class IImportView {
 public:
     virtual ~IImportView() = default;
@@ -66,6 +78,7 @@ public:
     virtual void RowReached(int /*row*/, const std::string& /*table*/, const std::string& /*path*/,
                             TRowOutcome /*outcome*/) {}
     virtual void RuleFinished(int /*row*/, const std::string& /*table*/, const std::string& /*summary*/) {}
+    virtual void RowResult(const TRowResult& /*result*/) {}
 };
 
 }  // namespace tarnwick::import

@@ -140,10 +140,28 @@ std::vector<TRejectedRecords::TValue> TRejectedRecords::CopyCurrentRecord(
 
 void TRejectedRecords::Add(const TCustomClientDataSet& source, const std::string& path,
                            const std::string& keyText, const std::string& message) {
-    ++count_;
-    WriteLogLine(path, source.RecordNumber(), keyText, message);
     TSourceFile& file = FileFor(source, path);
     file.Rows.push_back(CopyCurrentRecord(source, file.Fields));
+    pendingLines_.push_back({path, source.RecordNumber(), keyText, message});
+    ++count_;
+}
+
+void TRejectedRecords::Commit() {
+    std::vector<TPendingLine> lines = std::move(pendingLines_);
+    pendingLines_.clear();
+    for (TSourceFile& file : pending_) file.Kept = file.Rows.size();
+    if (listOnly_) {
+        for (TPendingLine& line : lines)
+            listed_.push_back({std::move(line.Path), line.RecordNumber, std::move(line.KeyText), std::move(line.Message)});
+        return;
+    }
+    for (const TPendingLine& line : lines) WriteLogLine(line.Path, line.RecordNumber, line.KeyText, line.Message);
+}
+
+void TRejectedRecords::Discard() {
+    count_ -= static_cast<int>(pendingLines_.size());
+    pendingLines_.clear();
+    for (TSourceFile& file : pending_) file.Rows.resize(file.Kept);
 }
 
 void TRejectedRecords::WriteLogLine(const std::string& path, int recordNumber, const std::string& keyText,
@@ -193,8 +211,11 @@ std::string TRejectedRecords::FreePacketPath(const std::string& fileName) const 
 }
 
 void TRejectedRecords::WritePackets() {
+    // Refusals still pending belong to a transaction that never committed.
+    Discard();
     std::vector<TSourceFile> files = std::move(pending_);
     pending_.clear();
+    if (listOnly_) return;
     for (const TSourceFile& file : files) {
         if (file.Rows.empty()) continue;
         const std::vector<std::uint8_t> packet = BuildPacket(file);

@@ -1,5 +1,7 @@
 #include "import/TableRules.h"
 
+#include <chrono>
+
 #include "import/BillImport.h"
 #include "import/SqlText.h"
 #include "import/TransferSteps.h"
@@ -85,12 +87,16 @@ void ImportFullReplace(const TTableRule& rule, TTransfer& transfer, const std::s
     // The file is loaded before the table is emptied, so a file that cannot be read leaves the
     // table as it was.
     transfer.LoadStep(data.ClientDataSet1, path);
+    // The delete and every insert are one transaction: other connections see the old rows until
+    // the last record is written, and a failure on the way gives the old rows back.
+    transfer.Transaction().Begin();
     transfer.WholeTableOpen(std::string(rule.Target));
     transfer.RecordLoop(data.ClientDataSet1, [&] {
         data.ClientDataSet2.BeginInsert();
         transfer.RecordCopy(data.ClientDataSet1);
         transfer.CountApplied(transfer.ApplyStep(data.ClientDataSet1, path, "(whole table)"), false);
     });
+    transfer.Transaction().Commit();
 }
 
 void ImportKeyedUpsert(const TTableRule& rule, TTransfer& transfer, const std::string& path) {
@@ -102,6 +108,7 @@ void ImportKeyedUpsert(const TTableRule& rule, TTransfer& transfer, const std::s
     const TFieldNames excluded = quantitiesKept ? TFieldNames{std::string(kNowQty), std::string(kBeforeQty)} : TFieldNames{};
 
     transfer.LoadStep(source, path);
+    transfer.Transaction().Begin();
     transfer.RecordLoop(source, [&] {
         if (!rule.Presence.empty() && TrimBlanks(source.FieldNamed(rule.Presence).StringValue()).empty()) {
             ++transfer.Counts().Skipped;
@@ -115,18 +122,72 @@ void ImportKeyedUpsert(const TTableRule& rule, TTransfer& transfer, const std::s
             data.ClientDataSet2.FieldNamed(kBeforeQty).SetVariantValue(TVariant(std::int32_t{0}));
         }
         transfer.CountApplied(transfer.ApplyStep(source, path, KeyText(clause)), existed);
+        transfer.Transaction().UnitDone();
     });
+    transfer.Transaction().Commit();
 }
 
-// Runs one rule on the row of `context` and reports what it did. Refused records found before a
+// A failure ends the rule: its open transaction is rolled back and its refusals forgotten; what
+// earlier commits kept is written out, and the failure's message says how much of it there is.
+void Abandon(TTransfer& transfer) noexcept {
+    transfer.Transaction().Rollback();
+    try {
+        transfer.Data().Rejected().WritePackets();
+    } catch (...) {
+        // The refusals are in rejected.log already; the first failure is the one to show.
+    }
+}
+
+const char* RuleWord(TRuleKind kind) {
+    switch (kind) {
+        case FullReplace: return "full replace";
+        case KeyedUpsert: return "keyed";
+        case Bill: return "bill";
+    }
+    return "";
+}
+
+// Tells the view what the rule run did, and notes where a failure stopped it.
+void ReportRow(const TTableRule& rule, TTransfer& transfer, TImportContext& context, const TRuleCounts& lines,
+               std::chrono::steady_clock::time_point started, bool failed) {
+    if (failed) {
+        const TTransferPlace& place = transfer.Place();
+        const std::string& path = place.Path.empty() ? context.Path : place.Path;
+        transfer.Data().NoteFailurePlace(
+            FailurePlaceText(std::string(FileNameOf(path)), context.TableName, place.Record, place.Total));
+    }
+    const TRuleCounts& counts = transfer.Counts();
+    TRowResult result;
+    result.Row = context.Row;
+    result.Table = context.TableName;
+    result.Path = context.Path;
+    result.Rule = RuleWord(rule.Kind);
+    result.Read = counts.Read + lines.Read;
+    result.Inserted = counts.Inserted + lines.Inserted;
+    result.Updated = counts.Updated + lines.Updated;
+    result.Skipped = counts.Skipped + lines.Skipped;
+    result.Refused = counts.Refused + lines.Refused;
+    result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.Failed = failed;
+    try {
+        context.View.RowResult(result);
+    } catch (...) {
+        if (!failed) throw;
+        // The failure that ended the rule is the one to report.
+    }
+}
+
+// Runs one rule on the row of `context` and reports what it did. Refused records kept before a
 // failure are still written out before the failure travels on.
 void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context) {
+    const auto started = std::chrono::steady_clock::now();
     TTransfer transfer(data, context.View);
+    TRuleCounts lines;
     std::string summary;
     try {
         if (rule.ClearFirst && data.ClientDataSet1.Active()) data.ClientDataSet1.ClearRecords();
         if (rule.Kind == Bill) {
-            const TRuleCounts lines = ImportBills(rule, transfer, context);
+            lines = ImportBills(rule, transfer, context);
             summary = "bills " + transfer.Counts().Summary() + "; lines " + lines.Summary();
         } else if (IsEmptyFile(context.Path)) {
             // A file of 0 bytes holds no packet; loading it would bring back the records of the
@@ -137,17 +198,21 @@ void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context)
             else ImportKeyedUpsert(rule, transfer, context.Path);
             summary = transfer.Counts().Summary();
         }
+    } catch (Exception& failure) {
+        Abandon(transfer);
+        ReportRow(rule, transfer, context, lines, started, true);
+        const int kept = data.Rejected().Count();
+        if (kept > 0) failure.SetMessage(failure.Message() + "\n" + KeptRefusalsText(kept, data.Rejected().Folder()));
+        throw;
     } catch (...) {
-        try {
-            data.Rejected().WritePackets();
-        } catch (...) {
-            // The refusals are in rejected.log already; the first failure is the one to show.
-        }
+        Abandon(transfer);
+        ReportRow(rule, transfer, context, lines, started, true);
         throw;
     }
     data.Rejected().WritePackets();
     if (rule.Kind != Bill) context.View.Grid().SetCell(0, context.Row, std::string(kDoneMark));
     context.View.RuleFinished(context.Row, context.TableName, summary);
+    ReportRow(rule, transfer, context, lines, started, false);
 }
 
 }  // namespace

@@ -30,7 +30,9 @@ std::string_view TrimBlanks(std::string_view text) {
 }
 
 void TTransfer::LoadStep(TClientDataSet& dataSet, const std::string& path) {
+    ReadingFile(path);
     dataSet.LoadPacketFile(path);
+    place_.Total = dataSet.RecordTotal();
     view_.ProgressBar1().SetMax(dataSet.RecordTotal());
     view_.ProgressBar1().SetPosition(0);
 }
@@ -85,7 +87,9 @@ bool TTransfer::ApplyStep(const TClientDataSet& source, const std::string& path,
 }
 
 void TTransfer::RecordLoop(TDataSet& source, const std::function<void()>& body) {
+    place_.Total = source.RecordTotal();
     while (!source.AtEnd()) {
+        place_.Record = source.RecordNumber();
         view_.ProgressBar1().SetPosition(source.RecordNumber());
         ++counts_.Read;
         body();

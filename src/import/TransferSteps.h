@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "import/ImportData.h"
+#include "import/ImportTransaction.h"
 #include "import/ImportView.h"
 
 namespace tarnwick::import {
@@ -37,13 +38,23 @@ bool IsEmptyFile(const std::string& path);
 // Removes leading and trailing blanks and control characters.
 std::string_view TrimBlanks(std::string_view text);
 
+// Where a rule run stands: the file it reads and the record in hand (0: none yet) of how many.
+struct TTransferPlace {
+    std::string Path;
+    int Record = 0;
+    int Total = 0;
+};
+
 class TTransfer {
 public:
-    TTransfer(TImportData& data, IImportView& view) : data_(data), view_(view) {}
+    TTransfer(TImportData& data, IImportView& view)
+        : data_(data), view_(view), transaction_(data.SQLConnection1, data.Rejected(), data.CommitPolicy()) {}
 
     TImportData& Data() { return data_; }
     IImportView& View() { return view_; }
     TRuleCounts& Counts() { return counts_; }
+    // The transaction of this rule run's writes; rolled back when the run ends without Commit.
+    TImportTransaction& Transaction() { return transaction_; }
 
     // Loads `path` into `dataSet`; ProgressBar1 gets its record total as maximum and position 0.
     void LoadStep(TClientDataSet& dataSet, const std::string& path);
@@ -62,6 +73,11 @@ public:
     // Runs `body` on every record of `source`, ProgressBar1 at the record in hand.
     void RecordLoop(TDataSet& source, const std::function<void()>& body);
 
+    // The file and record a failure would have stopped at.
+    const TTransferPlace& Place() const { return place_; }
+    // A file is about to be read outside LoadStep (a bill's files).
+    void ReadingFile(const std::string& path) { place_ = {path, 0, 0}; }
+
     // Counts the outcome of an apply step: inserted, updated or refused.
     void CountApplied(bool written, bool existed) {
         ++(!written ? counts_.Refused : existed ? counts_.Updated : counts_.Inserted);
@@ -71,6 +87,8 @@ private:
     TImportData& data_;
     IImportView& view_;
     TRuleCounts counts_;
+    TImportTransaction transaction_;
+    TTransferPlace place_;
 };
 
 }  // namespace tarnwick::import

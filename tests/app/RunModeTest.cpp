@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "app/StoreFixture.h"
@@ -113,6 +114,47 @@ TEST_F(RunModeTest, ExitCodesOfWarningsHelpAndBadArguments) {
     EXPECT_EQ(Tarnwick("--help"), 0);
     EXPECT_NE(Out().find("--run"), std::string::npos);
     EXPECT_EQ(Tarnwick("--bogus"), 64);
+    for (const char* combined : {"--run --check", "--check --commit-each-record", "--check --list"}) {
+        EXPECT_EQ(Tarnwick(combined), 64) << combined;
+        EXPECT_TRUE(Err().starts_with("Usage: tarnwick")) << combined;
+    }
+}
+
+// The store's files checked, then imported: the check leaves them and starts nothing, and both
+// runs print the same rows, a summary, no progress line (stdout is a file), and go into import.log.
+TEST_F(RunModeTest, CheckThenListOnTheSameFiles) {
+    MakeStore();
+    if (!Exists(Store() + "libsqlfb.so")) GTEST_SKIP() << "built without the driver";
+    for (const auto& entry : std::filesystem::directory_iterator(Store() + "outbox"))
+        std::filesystem::copy_file(entry.path(), Download() + entry.path().filename().string());
+    const auto rowLines = [this] {
+        std::string rows;
+        std::istringstream in(Out());
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with("row ")) rows += line + "\n";
+        return rows;
+    };
+
+    const int checked = Tarnwick("--check");
+    EXPECT_TRUE(checked == 0 || checked == 3) << Err();
+    const std::string checkRows = rowLines();
+    EXPECT_FALSE(checkRows.empty());
+    EXPECT_FALSE(std::filesystem::is_empty(Download()));
+    EXPECT_FALSE(HandedOff());
+    EXPECT_FALSE(Exists(Store() + "rejected"));
+    EXPECT_NE(Out().find("\ntable            file "), std::string::npos) << Out();
+    EXPECT_EQ(Out().find('\r'), std::string::npos);
+
+    EXPECT_EQ(Tarnwick("--list"), checked) << Err();
+    EXPECT_EQ(rowLines(), checkRows);
+    EXPECT_TRUE(std::filesystem::is_empty(Download()));
+    EXPECT_TRUE(HandedOff());
+
+    const std::string log = ReadFile(Store() + "import.log");
+    EXPECT_NE(log.find("\tstart\tcheck\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tstart\tlist\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tend\t" + std::string(checked == 0 ? "complete\t0" : "complete\t3") + "\t0\tno\t"),
+              std::string::npos) << log;
 }
 
 // The hand-off program goes on feeding the registers while the next import runs: it holds none

@@ -278,7 +278,8 @@ TEST_F(WorkflowTest, AWarningAfterTheWalkLetsTheChainGoOn) {
     int started = 0, refused = 0;
     rules_.Add("MEMBER", [&](import::TImportContext&) { ++refused; });
     workflow_.SetWalkHooks({[&] { ++started; refused = 0; },
-                            [&] { return refused ? "1 record refused, kept in rejected/" : ""; }});
+                            [&] { return refused ? "1 record refused, kept in rejected/" : ""; },
+                            {}});
     workflow_.Click(&TWorkflow::SpeedButton4Click);
     EXPECT_EQ(started, 1);
     EXPECT_EQ(view_.Warnings(), (std::vector<std::string>{"1 record refused, kept in rejected/"}));

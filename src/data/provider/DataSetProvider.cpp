@@ -163,7 +163,10 @@ std::vector<std::uint8_t> TDataSetProvider::ApplyUpdates(const std::vector<std::
         if (!resolver_) resolver_ = std::make_unique<TSQLResolver>(*this);
         resolver_->UpdateTree().SetSource(&dataSet);
         if (options_.Contains(poReadOnly)) DatabaseError("Cannot apply updates to a ReadOnly provider");
-        errors = resolver_->ApplyUpdates(delta, maxErrors, errorCount);
+        // A failed row ends everything only when this apply owns the transaction and tolerates
+        // no failure; otherwise the rows before it, the caller's among them, must stay.
+        const bool guardRows = dataSet.PSInTransaction() && (!transactionStarted_ || maxErrors != 0);
+        errors = resolver_->ApplyUpdates(delta, maxErrors, errorCount, guardRows);
     } catch (...) {
         if (resolver_) resolver_->UpdateTree().SetSource(nullptr);
         // A failure outside single rows leaves the apply's work unknown: none of it is kept.

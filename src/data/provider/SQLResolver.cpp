@@ -166,7 +166,8 @@ void TUpdateTree::Clear() {
 // Applying a delta
 
 std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint8_t>& delta, int maxErrors,
-                                                     int& errorCount) {
+                                                     int& errorCount, bool guardRows) {
+    guardRows_ = guardRows;
     struct Emptied {
         TUpdateTree& tree;
         ~Emptied() { tree.Clear(); }
@@ -307,7 +308,9 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
             if (kind == ukInsert) statement = GenerateInsert(info_, fields);
             else if (kind == ukModify) statement = GenerateUpdate(info_, fields, provider_.UpdateMode());
             else statement = GenerateDelete(info_, fields, provider_.UpdateMode());
-            if (!statement.Empty()) RunStatement(statement);
+            // An INSERT writes one row or fails whole, and a refused statement is undone by the
+            // database itself; only an UPDATE or DELETE can leave rows that must be taken back.
+            if (!statement.Empty()) RunStatement(statement, guardRows_ && kind != ukInsert);
         }
         return true;
     } catch (...) {
@@ -331,16 +334,28 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
     return errorCount_ <= limit_;
 }
 
-void TSQLResolver::RunStatement(TGeneratedStatement& statement) {
+namespace {
+constexpr std::string_view kRowSavepoint = "APPLY_ROW";
+}
+
+void TSQLResolver::RunStatement(TGeneratedStatement& statement, bool guarded) {
     sql::TParams params;
     params.Reserve(static_cast<int>(statement.Params.size()));
     for (TStatementParam& p : statement.Params) params.AddValue(std::move(p.Value), p.DataType);
     sql::TCustomSQLDataSet& source = *tree_.Source();
+    sql::TSQLConnection* connection = source.SQLConnection();
+    guarded = guarded && connection != nullptr && connection->TransactionActive();
+    if (guarded) connection->Savepoint(kRowSavepoint);
     const int rows = source.PSExecuteStatement(statement.Text(), &params);
     if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
-        // Every row it touched must be undone before anything else runs.
-        source.PSEndTransaction(false);
-        provider_.ClearTransactionStarted();
+        // Every row it touched must be undone before anything else runs: behind a savepoint
+        // this row's statement alone, otherwise the whole transaction.
+        if (guarded) {
+            connection->RollbackToSavepoint(kRowSavepoint);
+        } else {
+            source.PSEndTransaction(false);
+            provider_.ClearTransactionStarted();
+        }
         DatabaseError("Update affected more than 1 record.");
     }
     if (rows < 1) DatabaseError("Record not found or changed by another user");

@@ -165,8 +165,11 @@ public:
 
     TUpdateTree& UpdateTree() { return tree_; }
     // Resolves every row of the delta; answers the error packet (empty: no row failed).
+    // `guardRows`: the transaction must outlive a failed row (the caller's own transaction, or
+    // failed rows are tolerated), so a statement that could touch several rows runs behind a
+    // savepoint and a failure undoes that row alone.
     std::vector<std::uint8_t> ApplyUpdates(const std::vector<std::uint8_t>& delta, int maxErrors,
-                                           int& errorCount);
+                                           int& errorCount, bool guardRows = false);
     // Statement information of the last apply.
     const TSQLInfo& Info() const { return info_; }
 
@@ -179,8 +182,9 @@ private:
     std::vector<TVariant> RowValues(bool asNew) const;
     // Resolves one row; answers false when resolving must stop.
     bool ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo);
-    // Runs the statement; its parameter values are handed over (moved out).
-    void RunStatement(TGeneratedStatement& statement);
+    // Runs the statement; its parameter values are handed over (moved out). `guarded`: a
+    // savepoint is set first and taken back when the statement affected several rows.
+    void RunStatement(TGeneratedStatement& statement, bool guarded);
     void ReadConflictValues(std::vector<TResolverField>& fields, std::vector<std::vector<std::uint8_t>>& current,
                             std::vector<bool>& currentSet);
     void LogError(const EUpdateError& error, TResolverResponse response, int recordNo,
@@ -194,6 +198,7 @@ private:
     std::vector<bool> serverCalc_;
     int limit_ = 0;
     int errorCount_ = 0;
+    bool guardRows_ = false;
     TResolverResponse previousResponse_ = rrSkip;
 };
 

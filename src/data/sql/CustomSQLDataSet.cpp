@@ -303,6 +303,22 @@ int TSQLConnection::ExecuteStatement(const std::string& sql, TParams* params) {
     return static_cast<int>(rows);
 }
 
+// Savepoints run as statements of their own, like any other statement.
+void TSQLConnection::Savepoint(std::string_view name) {
+    if (transactionCount_ <= 0) DatabaseError("There is no active transaction", this);
+    ExecuteStatement("SAVEPOINT " + std::string(name), nullptr);
+}
+
+void TSQLConnection::RollbackToSavepoint(std::string_view name) {
+    if (transactionCount_ <= 0) DatabaseError("There is no active transaction", this);
+    ExecuteStatement("ROLLBACK TO SAVEPOINT " + std::string(name), nullptr);
+}
+
+void TSQLConnection::ReleaseSavepoint(std::string_view name) {
+    if (transactionCount_ <= 0) DatabaseError("There is no active transaction", this);
+    ExecuteStatement("RELEASE SAVEPOINT " + std::string(name), nullptr);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Result sets
 

@@ -123,6 +123,12 @@ public:
     std::int32_t IsolationLevel() const { return isolationLevel_; }
     // The descriptor the provider side uses: {1, 0, isolation level, 0}.
     sqlfb::TTransactionDesc DefaultTransactionDesc() const;
+    // Savepoints of the open transaction, each run as a statement of its own ("SAVEPOINT name",
+    // "ROLLBACK TO SAVEPOINT name", "RELEASE SAVEPOINT name"). Setting a name again moves it.
+    // Without an open transaction: "There is no active transaction".
+    void Savepoint(std::string_view name);
+    void RollbackToSavepoint(std::string_view name);
+    void ReleaseSavepoint(std::string_view name);
 
     // Runs one statement with positional parameters and answers the rows affected (statement side).
     int ExecuteStatement(const std::string& sql, TParams* params);

@@ -287,6 +287,47 @@ TEST_F(CommandDataSetTest, TwoIdenticalRowsRollBackAtOnce) {
     EXPECT_FALSE(connection_->TransactionActive());
 }
 
+// When the transaction must outlive a failed row (failures tolerated, or the caller's own
+// transaction), an update that matched two rows is taken back alone: nothing reported as applied
+// is missing afterwards, and the caller's transaction and its work stay.
+TEST_F(CommandDataSetTest, UpdateOfTwoRowsIsTakenBackAlone) {
+    Build();
+    Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
+    Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
+    Run("INSERT INTO LOOSE_ROWS VALUES ('B', 1)");
+    OpenWith("SELECT * FROM LOOSE_ROWS ORDER BY CODE DESC");
+    cds_->BeginEdit();  // B
+    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{7}));
+    cds_->PostRecord();
+    cds_->MoveNext();  // one of the two A rows
+    cds_->BeginEdit();
+    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{5}));
+    cds_->PostRecord();
+    cds_->BeginInsert();
+    cds_->FieldNamed("CODE").SetVariantValue(TVariant(std::string("C")));
+    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{3}));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(-1), 1);
+    ASSERT_EQ(refusals_.size(), 1u);
+    EXPECT_EQ(refusals_[0].message, "Update affected more than 1 record.");
+    EXPECT_FALSE(connection_->TransactionActive());
+    EXPECT_EQ(Value("SELECT LIST(CODE || QTY, ',') FROM (SELECT CODE, QTY FROM LOOSE_ROWS ORDER BY 1, 2)"), "A1,A1,B7,C3");
+
+    refusals_.clear();
+    OpenWith("SELECT * FROM LOOSE_ROWS where CODE = 'A'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{9}));
+    cds_->PostRecord();
+    connection_->BeginTransaction(connection_->DefaultTransactionDesc());
+    connection_->ExecuteStatement("INSERT INTO LOOSE_ROWS VALUES ('D', 4)", nullptr);
+    EXPECT_EQ(cds_->ApplyChanges(0), 1);
+    ASSERT_EQ(refusals_.size(), 1u);
+    EXPECT_EQ(refusals_[0].message, "Update affected more than 1 record.");
+    ASSERT_TRUE(connection_->TransactionActive());
+    connection_->CommitTransaction(connection_->DefaultTransactionDesc());
+    EXPECT_EQ(Value("SELECT LIST(CODE || QTY, ',') FROM (SELECT CODE, QTY FROM LOOSE_ROWS ORDER BY 1, 2)"), "A1,A1,B7,C3,D4");
+}
+
 TEST_F(CommandDataSetTest, MaxErrorsDecidesHowFarAndWhetherToCommit) {
     struct Case {
         int maxErrors;

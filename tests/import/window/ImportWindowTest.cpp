@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "SamplePackets.h"
+#include "app/CommandLine.h"
 #include "app/FormTarnwick.h"
 #include "import/ImportData.h"
 #include "import/TableRules.h"
@@ -53,7 +54,7 @@ TEST(ImportWindowTest, GridAndBarsAfterAWalk) {
     TImportData data(storeDir);
     const TRuleTable rules = MakeStoreRules(data);
     app::TFormTarnwick form(rules, storeDir, "Tarnwick");
-    form.Workflow().SetWalkHooks({[&data] { data.WalkStarted(); }, [&data] { return data.RefusalWarning(); }});
+    form.Workflow().SetWalkHooks(app::WalkHooksFor(data));
     std::vector<std::pair<QString, QString>> boxes;
     form.PresentBox = [&](app::TFormTarnwick::TBox, const QString& caption, const QString& text) {
         boxes.emplace_back(caption, text);
