@@ -21,11 +21,16 @@
 
 namespace tarnwick::import {
 
+// Measured with forced writes on a 20,000-record PRODUCT file: a commit rewrites the pages the
+// batch dirtied, so short batches cost (against one transaction per file, CPU time: 250 ms about
+// 12% more, 400 ms 5-15%, 500 ms about 5%), while a register waiting for a row the import holds
+// waited at most 0.63 s, 0.82 s and 1.1 s. 400 ms keeps that wait under a second. The record
+// count only caps a batch on a very fast store.
 struct TCommitPolicy {
     bool EachRecord = false;
     bool DryRun = false;
-    int BatchRecords = 2000;
-    std::chrono::milliseconds BatchTime{250};
+    int BatchRecords = 20000;
+    std::chrono::milliseconds BatchTime{400};
 };
 
 class TImportTransaction {

@@ -33,7 +33,7 @@ protected:
     int Run() {
         fs::copy_file(platform::ExecutableDir() + "lantrel", store_.Folder() + "/Lantrel.exe",
                       fs::copy_options::overwrite_existing);
-        const app::TWalkHooks hooks{[this] { data_->WalkStarted(); }, [this] { return data_->RefusalWarning(); }};
+        const app::TWalkHooks hooks = app::WalkHooksFor(*data_);
         return app::RunUnattended(app::TLaunchMode::List, rules_, hooks, store_.Folder(), out_, err_);
     }
     std::ostringstream out_, err_;
