@@ -4,9 +4,9 @@
 // filter texts. A value must always read back from those texts as itself: never as a parameter
 // marker, another table or more SQL, and the bill filter must show every line of its own bill.
 //
-// A bill identifier ending in "*" is matched as a prefix by the bill filter today, so its filter
-// is only checked with TARNWICK_FUZZ_EXACT_BILLS=1, which also requires that the bill filter shows
-// no line of another bill.
+// The bill filter runs as the import runs it, without partial compare, so that an identifier
+// ending in "*" is matched as it stands; the import also compares each line's identifier exactly,
+// so a line of another bill that the filter lets through is passed over there.
 
 #include <cstdlib>
 #include <cstring>
@@ -95,14 +95,6 @@ void CheckStatement(const std::string& text, std::string_view table, const std::
     Check(ScannedValues(text) == values, "the key values read back from the text", text);
 }
 
-bool ExactBills() {
-    static const bool exact = [] {
-        const char* value = std::getenv("TARNWICK_FUZZ_EXACT_BILLS");
-        return value != nullptr && std::string_view(value) == "1";
-    }();
-    return exact;
-}
-
 void CheckKeyedRules(const std::string& first, const std::string& second) {
     // Every field a rule keys on: the first field of a key gets the first value, a second field
     // the second value.
@@ -172,6 +164,7 @@ void CheckBill(const std::string& first, const std::string& second) {
             own.push_back(VarToInt32(details.FieldNamed("LINENO").VariantValue()));
 
     // As the bill import switches the filter from bill to bill.
+    details.SetFilterOptions(foNoPartialCompare);
     details.SetFilter("MASTERBILLID = 'B001'");
     details.SetFiltered(true);
     const bool refused = RaisesOnlyOwnFailures([&] {
@@ -180,7 +173,6 @@ void CheckBill(const std::string& first, const std::string& second) {
         details.SetFiltered(true);
     });
     if (refused) return;  // the import stops with the parser's message: nothing is lost
-    if (!ExactBills() && bill.ends_with('*')) return;
     std::vector<std::int32_t> shown;
     for (details.MoveFirst(); !details.AtEnd(); details.MoveNext())
         shown.push_back(VarToInt32(details.FieldNamed("LINENO").VariantValue()));
@@ -189,7 +181,6 @@ void CheckBill(const std::string& first, const std::string& second) {
         for (const std::int32_t s : shown) found = found || s == line;
         Check(found, "the bill filter shows every line of its bill", key);
     }
-    if (ExactBills()) Check(shown == own, "the bill filter shows only the lines of its bill", key);
 }
 
 }  // namespace

@@ -7,9 +7,8 @@
 // the fault did no harm (exit 0 with every table as an uninterrupted run leaves it). A clean run
 // afterwards must then leave every table as an uninterrupted run does.
 //
-// TARNWICK_FAULTS_CHECK_ATOMIC=1 (or the CMake option of that name) also requires, after every
-// run the fault stopped, that each full-replace table holds its old rows or its new rows and that
-// every bill holds its old lines or its new lines: never a mix.
+// After every run the fault stopped, each full-replace table must hold its old rows or its new
+// rows and every bill its old lines or its new lines: never a mix.
 // TARNWICK_FAULTS_POINTS sets how many call numbers are tried (default 24).
 
 #include <gtest/gtest.h>
@@ -57,12 +56,6 @@ const TFaultKind kKinds[] = {
     {"deadlock", "deadlock"},
     {"disk", "I/O error during \"write\" operation"},
 };
-
-bool AtomicCheckWanted() {
-    const char* value = std::getenv("TARNWICK_FAULTS_CHECK_ATOMIC");
-    if (value != nullptr && *value != '\0') return std::string(value) != "0";
-    return TARNWICK_FAULTS_CHECK_ATOMIC != 0;
-}
 
 int PointCount() {
     const char* value = std::getenv("TARNWICK_FAULTS_POINTS");
@@ -255,7 +248,6 @@ TEST_F(FaultRun, EveryFaultStopsCleanlyAndACleanRunCompletesTheImport) {
     new_ = Dump();
     ASSERT_NE(Differences(new_, old_), "") << "the new files change nothing";
 
-    const bool atomic = AtomicCheckWanted();
     const int points = PointCount();
     std::set<long> tried;
     for (int i = 0; i < points; ++i) {
@@ -289,9 +281,7 @@ TEST_F(FaultRun, EveryFaultStopsCleanlyAndACleanRunCompletesTheImport) {
                 EXPECT_TRUE(fs::exists(store_ + "/download/" + entry.path().filename().string()))
                     << failedCall << ": " << entry.path().filename() << " was deleted";
             EXPECT_EQ(HandOffs(), handOffsBefore) << failedCall << ": handed off after a failure";
-            if (atomic) {
-                EXPECT_EQ(MixedTables(Dump()), "") << failedCall;
-            }
+            EXPECT_EQ(MixedTables(Dump()), "") << failedCall;
         } else if (run.Exit == 3) {
             // A record the database refused is kept with the database's message.
             EXPECT_NE(ReadFile(store_ + "/rejected/rejected.log").find(kind.Message), std::string::npos)

@@ -214,9 +214,7 @@ protected:
     bool made_ = false;
 };
 
-// Enabled once the import writes a full replace and a keyed upsert each in one transaction;
-// until then the register reads PROD_SALE half replaced.
-TEST_F(RegisterBesideImportTest, DISABLED_RegisterReadsAndUpdatesWhileTheStoreImports) {
+TEST_F(RegisterBesideImportTest, RegisterReadsAndUpdatesWhileTheStoreImports) {
     // The old state: the small sample files of make-store.
     ASSERT_EQ(Run("first-run.log"), 0) << ReadFile(root_ / "first-run.log");
 
