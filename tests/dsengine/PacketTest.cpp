@@ -314,13 +314,21 @@ TEST(PacketRead, RowStatusesFollowOneRuleInBothForms) {
 }
 
 // A binary packet of one field and one row holding `value` (the field's record bytes).
+// `paramValue`, when given, is the value of the one dataset parameter "P".
 std::vector<std::uint8_t> BinaryOneValue(std::int32_t type, std::int32_t units1, std::int32_t units2,
-                                         const void* value, std::size_t size) {
+                                         const void* value, std::size_t size, const std::string* paramValue = nullptr) {
     std::vector<std::uint8_t> p = {0x96, 'T', 'W', 'B', 1, 0, 0, 0, 1, 0, 0, 0, 1, 'F'};
     const std::int32_t desc[5] = {type, 0, units1, units2, 0};
     const auto* d = reinterpret_cast<const std::uint8_t*>(desc);
     p.insert(p.end(), d, d + sizeof desc);
-    p.insert(p.end(), {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, BLANK_NONE});
+    p.insert(p.end(), {0, 0, 0, 0});
+    if (paramValue == nullptr) {
+        p.insert(p.end(), {0, 0, 0, 0});
+    } else {
+        p.insert(p.end(), {1, 0, 0, 0, 1, 0, 'P', static_cast<std::uint8_t>(paramValue->size()), 0, 0, 0});
+        p.insert(p.end(), paramValue->begin(), paramValue->end());
+    }
+    p.insert(p.end(), {1, 0, 0, 0, BLANK_NONE});
     const auto* v = static_cast<const std::uint8_t*>(value);
     p.insert(p.end(), v, v + size);
     return p;
@@ -340,6 +348,8 @@ TEST(PacketRead, BothFormsTakeTheSamePackets) {
     const TSQLTimeStamp blankStamp{};
     const TBcd leadingIntegerZeros = Bcd("0000001234", 2);  // 12.34 put with a wider precision
     const TBcd fractionZeros = Bcd("000012", 6);             // 0.000012: six digits
+    const std::int32_t one = 1;
+    const std::string zeroInValue("a\0b", 3);
     struct Case {
         const char* what;
         std::vector<std::uint8_t> packet;
@@ -362,6 +372,11 @@ TEST(PacketRead, BothFormsTakeTheSamePackets) {
         {"control character in a field name, XML",
          Bytes(Packet(R"(<FIELD attrname="A&#1;B" fieldtype="i4"/>)", R"(<ROW/>)")),
          "FIELD 1: the attrname holds a control character", ""},
+        {"zero character in a parameter value, binary", BinaryOneValue(fldINT32, 0, 0, &one, 4, &zeroInValue),
+         "the dataset parameters are cut short, misnamed or hold a zero character", ""},
+        {"zero character in a parameter value, XML",
+         Bytes(Packet(R"(<FIELD attrname="F" fieldtype="i4"/>)", R"(<ROW F="1"/>)", R"( P="a&#0;b")")),
+         "a zero character stands at byte", ""},
         {"parameter names with a colon",
          Bytes(Packet(R"(<FIELD attrname="F" fieldtype="i4" x:Label="Price"/>)", R"(<ROW F="1"/>)",
                       R"( LCID="1028" ns:Origin="HQ")")),
