@@ -166,6 +166,7 @@ public:
         FbAttachment& att = *st_->att;
         if (st_->lostByClose && att.Attached()) {
             // The handle was dropped when its cursor would not close: the text is prepared again.
+            const WatchedCall watch(*att.api, att.db, att.WatchSeconds(), &att.linkClosed);
             const std::string sql = st_->sql;
             const std::uint16_t paramCount = st_->paramCount;
             ReleaseStatement();
