@@ -88,6 +88,8 @@ public:
         std::uint32_t valueLen;
         std::string_view name, value;
         if (!Get(nameLen) || !View(nameLen, name) || !Get(valueLen) || !View(valueLen, value)) return false;
+        // No value holds a zero character, in either packet form.
+        if (value.find('\0') != std::string_view::npos) return false;
         param = {std::string(name), std::string(value)};
         return true;
     }
@@ -282,13 +284,13 @@ DBResult ReadBinaryPacket(Table& table, const std::uint8_t* data, std::size_t si
         DSFLDDesc& d = f.desc;
         if (!r.Get(nameLen) || !r.View(nameLen, name) || !r.Get(d.iFldType) || !r.Get(d.iFldSubType) ||
             !r.Get(d.iUnits1) || !r.Get(d.iUnits2) || !r.Get(d.iFldAttr) || !r.Params(f.params, true))
-            return Bad(err, Format("field %u is cut short or has misnamed parameters", i + 1));
+            return Bad(err, Format("field %u is cut short or has misnamed parameters or one holding a zero character", i + 1));
         f.name = std::string(name);
         if (const std::string problem = ValidateField(f); !problem.empty())
             return Bad(err, Format("field %u: %s", i + 1, problem.c_str()));
     }
     std::vector<std::pair<std::string, std::string>> params;
-    if (!r.Params(params, false)) return Bad(err, "the dataset parameters are cut short or misnamed");
+    if (!r.Params(params, false)) return Bad(err, "the dataset parameters are cut short, misnamed or hold a zero character");
     if (table.HasFields()) {
         bool same = table.FieldCount() == fieldCount;
         for (std::uint32_t i = 0; same && i < fieldCount; ++i)

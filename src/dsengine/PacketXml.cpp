@@ -68,6 +68,9 @@ bool IsNameStart(unsigned char c) {
 bool IsNameChar(unsigned char c) {
     return IsNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
 }
+bool HasControlCharacter(std::string_view name) {
+    return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
 
 std::string Quote(std::string_view text) {
     std::string_view shown = Utf8Prefix(text, 60);
@@ -252,6 +255,9 @@ DBResult ReadField(const pugi::xml_node& node, std::size_t number, FieldInfo& fi
     field.name = nameAttr.value();
     if (field.name.empty() || field.name.size() > 31)
         return BadPacket(err, where + ": attrname " + Quote(field.name) + " is not 1 to 31 bytes");
+    // The same rule as for a binary packet's field names, so that either form of a packet reads
+    // back in the other.
+    if (HasControlCharacter(field.name)) return BadPacket(err, where + ": the attrname holds a control character");
     const std::string named = where + " (" + field.name + ")";
     if (const char* repeated = RepeatedAttribute(node))
         return BadPacket(err, named + Format(" carries the attribute '%s' twice", repeated));
@@ -310,8 +316,10 @@ DBResult ReadField(const pugi::xml_node& node, std::size_t number, FieldInfo& fi
                                          "SUBTYPE",  "hidden",    "readonly", "required"};
     for (const pugi::xml_attribute a : node.attributes()) {
         const std::string_view n = a.name();
-        if (std::none_of(std::begin(kKnown), std::end(kKnown), [&](const char* k) { return n == k; }))
-            field.params.emplace_back(n, a.value());
+        if (std::any_of(std::begin(kKnown), std::end(kKnown), [&](const char* k) { return n == k; })) continue;
+        if (const std::string problem = ValidateParamName(field.params, n, true); !problem.empty())
+            return BadPacket(err, named + ": " + problem);
+        field.params.emplace_back(n, a.value());
     }
     if (!LayoutField(field))
         return BadPacket(err, named + Format(": WIDTH %d is out of range", d.iUnits1));
@@ -637,8 +645,11 @@ DBResult ReadMetadata(Table& table, const pugi::xml_node& packet, ErrorState& er
     std::vector<std::pair<std::string, std::string>> params;
     if (const char* repeated = RepeatedAttribute(metadata.child("PARAMS")))
         return BadPacket(err, Format("PARAMS carries the attribute '%s' twice", repeated));
-    for (const pugi::xml_attribute a : metadata.child("PARAMS").attributes())
+    for (const pugi::xml_attribute a : metadata.child("PARAMS").attributes()) {
+        if (const std::string problem = ValidateParamName(params, a.name(), false); !problem.empty())
+            return BadPacket(err, "PARAMS: " + problem);
         params.emplace_back(a.name(), a.value());
+    }
     const bool delta = std::any_of(params.begin(), params.end(), [](const auto& p) {
         return p.first == kDeltaParam && SameTextAscii(p.second, "TRUE");
     });
@@ -709,8 +720,11 @@ const char* SubtypeWord(const DSFLDDesc& d) {
 
 std::string ValidateParamName(const std::vector<std::pair<std::string, std::string>>& params,
                               std::string_view name, bool fieldLevel) {
-    if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0])) ||
-        !std::all_of(name.begin(), name.end(), [](char c) { return IsNameChar(static_cast<unsigned char>(c)); }))
+    // A parameter is written as an attribute: its name must be one the XML reader takes back,
+    // the colon included.
+    const auto start = [](char c) { return c == ':' || IsNameStart(static_cast<unsigned char>(c)); };
+    const auto inner = [](char c) { return c == ':' || IsNameChar(static_cast<unsigned char>(c)); };
+    if (name.empty() || !start(name[0]) || !std::all_of(name.begin(), name.end(), inner))
         return "parameter name " + Quote(name) + " is no XML name";
     static const char* const kFieldAttrs[] = {"attrname", "fieldtype", "WIDTH",    "DECIMALS",
                                               "SUBTYPE",  "hidden",    "readonly", "required"};
@@ -724,8 +738,7 @@ std::string ValidateParamName(const std::vector<std::pair<std::string, std::stri
 std::string ValidateField(FieldInfo& field) {
     const DSFLDDesc& d = field.desc;
     if (field.name.empty() || field.name.size() > 31) return "the name is not 1 to 31 bytes";
-    for (const char c : field.name)
-        if (static_cast<unsigned char>(c) < 0x20) return "the name holds a control character";
+    if (HasControlCharacter(field.name)) return "the name holds a control character";
     if (TypeWord(field).empty()) return Format("type %d has no packet form", d.iFldType);
     bool subtypeFits = d.iFldSubType == fldstNONE || (d.iFldType == fldBLOB && d.iFldSubType == fldstBINARY);
     for (const auto& e : kSubtypes) subtypeFits = subtypeFits || (e.type == d.iFldType && e.subtype == d.iFldSubType);

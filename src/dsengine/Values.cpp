@@ -19,6 +19,8 @@ namespace tarnwick::dsengine::detail {
 namespace {
 
 constexpr std::int32_t kMaxDayNumber = 3652059;  // 9999-12-31
+// How a blank SQL time stamp (all zero) is written in a packet.
+constexpr std::string_view kBlankTimeStampText = "00000000T00:00:00";
 
 template <typename T>
 void AppendRaw(std::string& out, T value) {
@@ -349,6 +351,10 @@ std::string ParseValueText(const FieldInfo& field, std::string_view text, std::s
     }
     case fldDATETIME:
     case fldSQLTIMESTAMP: {
+        if (d.iFldType == fldSQLTIMESTAMP && text == kBlankTimeStampText) {
+            AppendRaw(out, TSQLTimeStamp{});  // all zero: the blank time stamp, as written
+            return {};
+        }
         int y, m, dd, parts[4];
         std::int32_t day, ms;
         if (text.size() < 9 || text[8] != 'T' || !ParseDate(text.substr(0, 8), y, m, dd) ||
@@ -458,10 +464,12 @@ std::string VerifyValue(const FieldInfo& field, const void* value) {
         const auto bcd = LoadRaw<TBcd>(p);
         if (!ValidBcd(bcd)) return "malformed BCD record";
         // A record may carry leading zero digits (a value put with a wider precision than the
-        // field's); the digits from the first non-zero one on must fit the field's precision,
-        // or no packet of the dataset could be read again.
+        // field's); the digits from the first non-zero integer digit on must fit the field's
+        // precision, or no packet of the dataset could be read again. Zeros behind the decimal
+        // point count, as they do when the value is read as text.
+        const int intDigits = bcd.Precision - bcd.Places();
         int first = 0;
-        while (first < bcd.Precision && bcd.Digit(first) == 0) ++first;
+        while (first < intDigits && bcd.Digit(first) == 0) ++first;
         const int digits = bcd.Precision - first;
         if (d.iUnits1 > 0 && digits > d.iUnits1)
             return Format("%d digits are more than the field's %d", digits, d.iUnits1);

@@ -149,6 +149,7 @@ public:
         }
         st_->out->sqld = static_cast<ISC_SHORT>(columns);
         st_->sql = sql;
+        st_->paramCount = paramCount;
         st_->prepared = true;
         static std::atomic<std::uint64_t> lastSerial{0};
         st_->serial = ++lastSerial;
@@ -163,9 +164,18 @@ public:
         if (cursor != nullptr) *cursor = nullptr;
         error_.Clear();
         FbAttachment& att = *st_->att;
+        if (st_->lostByClose && att.Attached()) {
+            // The handle was dropped when its cursor would not close: the text is prepared again.
+            const WatchedCall watch(*att.api, att.db, att.WatchSeconds(), &att.linkClosed);
+            const std::string sql = st_->sql;
+            const std::uint16_t paramCount = st_->paramCount;
+            ReleaseStatement();
+            if (const SQLResult r = PrepareText(sql.c_str(), paramCount); r != kSQLSuccess) return r;
+        }
         if (!st_->prepared || !st_->HandleValid()) return Fail(kSQLInvalidHandle, "The statement is not prepared");
         const WatchedCall watch(*att.api, att.db, att.WatchSeconds(), &att.linkClosed);
-        st_->CloseCursor();
+        if (std::string closeError = st_->CloseCursor(); !closeError.empty())
+            return Fail(kSQLServerError, std::move(closeError));
         rowsAffected_ = 0;
         const FbClient& api = *att.api;
         std::string error;
@@ -256,7 +266,9 @@ public:
     }
 
     SQLResult Close() override {
-        st_->CloseCursor();
+        error_.Clear();
+        if (std::string closeError = st_->CloseCursor(); !closeError.empty())
+            return Fail(kSQLServerError, std::move(closeError));
         return kSQLSuccess;
     }
 
@@ -349,10 +361,9 @@ private:
     // Hands a prepared statement that no cursor uses to the connection's cache and starts afresh.
     void ReleaseStatement() {
         auto att = st_->att;
-        if (st_->prepared && st_->HandleValid() && st_.use_count() == 1) {
-            st_->CloseCursor();
+        // A statement whose cursor would not close has lost its handle and is not kept.
+        if (st_->prepared && st_->HandleValid() && st_.use_count() == 1 && st_->CloseCursor().empty())
             att->PutStatement(std::move(st_));
-        }
         st_ = std::make_shared<FbStatement>();
         st_->att = std::move(att);
     }

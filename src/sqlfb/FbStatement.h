@@ -57,7 +57,9 @@ struct FbStatement {
     SqlDa in;
     std::vector<XSQLVAR> inDescribed;  // input variables as the server described them
     std::vector<ParamSlot> slots;      // one per input variable when the text was rewritten; else empty
+    std::uint16_t paramCount = 0;  // as given to the prepare of `sql`
     bool cursorOpen = false;
+    bool lostByClose = false;  // the handle went with a cursor the server would not close
     bool inReadTransaction = false;  // the open cursor runs in the attachment's read transaction
     unsigned generation = 0;  // raised whenever the open cursor ends
     std::uint64_t row = 0;    // raised at every fetched row
@@ -65,17 +67,29 @@ struct FbStatement {
 
     bool HandleValid() const { return handle != 0 && att->Attached() && att->epoch == epoch; }
 
-    void CloseCursor() {
+    // Ends the open cursor. When the server refuses, answers its message and drops the handle:
+    // the server's cursor state is not known then, and a handle whose cursor is still open would
+    // refuse every later execute. The statement is then prepared again before it next runs.
+    std::string CloseCursor() {
         const bool wasOpen = cursorOpen && HandleValid();
+        std::string error;
         if (wasOpen) {
             const WatchedCall watch(*att->api, att->db, att->WatchSeconds(), &att->linkClosed);
             ISC_STATUS_ARRAY status;
-            att->api->dsql_free_statement(status, &handle, DSQL_close);
+            if (att->api->dsql_free_statement(status, &handle, DSQL_close) != 0) {
+                error = att->StatusText(status);
+                ISC_STATUS_ARRAY ignored;
+                att->api->dsql_free_statement(ignored, &handle, DSQL_drop);
+                handle = 0;
+                prepared = false;
+                lostByClose = true;
+            }
         }
         cursorOpen = false;
         ++generation;
         if (wasOpen && inReadTransaction) att->ReadCursorClosed();
         inReadTransaction = false;
+        return error;
     }
 
     ~FbStatement() {

@@ -313,6 +313,94 @@ TEST(PacketRead, RowStatusesFollowOneRuleInBothForms) {
     EXPECT_THAT(oddXml.Error(), HasSubstr("row 1: RowState '20' is not a record status"));
 }
 
+// A binary packet of one field and one row holding `value` (the field's record bytes).
+// `paramValue`, when given, is the value of the one dataset parameter "P".
+std::vector<std::uint8_t> BinaryOneValue(std::int32_t type, std::int32_t units1, std::int32_t units2,
+                                         const void* value, std::size_t size, const std::string* paramValue = nullptr) {
+    std::vector<std::uint8_t> p = {0x96, 'T', 'W', 'B', 1, 0, 0, 0, 1, 0, 0, 0, 1, 'F'};
+    const std::int32_t desc[5] = {type, 0, units1, units2, 0};
+    const auto* d = reinterpret_cast<const std::uint8_t*>(desc);
+    p.insert(p.end(), d, d + sizeof desc);
+    p.insert(p.end(), {0, 0, 0, 0});
+    if (paramValue == nullptr) {
+        p.insert(p.end(), {0, 0, 0, 0});
+    } else {
+        p.insert(p.end(), {1, 0, 0, 0, 1, 0, 'P', static_cast<std::uint8_t>(paramValue->size()), 0, 0, 0});
+        p.insert(p.end(), paramValue->begin(), paramValue->end());
+    }
+    p.insert(p.end(), {1, 0, 0, 0, BLANK_NONE});
+    const auto* v = static_cast<const std::uint8_t*>(value);
+    p.insert(p.end(), v, v + size);
+    return p;
+}
+
+TBcd Bcd(const char* digits, int places) {
+    TBcd bcd;
+    bcd.Precision = static_cast<std::uint8_t>(std::strlen(digits));
+    bcd.SignSpecialPlaces = static_cast<std::uint8_t>(places);
+    for (int i = 0; digits[i] != '\0'; ++i) bcd.SetDigit(i, digits[i] - '0');
+    return bcd;
+}
+
+// What one form of a packet takes, the other takes too: a packet read in either form writes an
+// image in the other form that reads back, and what one form refuses the other refuses.
+TEST(PacketRead, BothFormsTakeTheSamePackets) {
+    const TSQLTimeStamp blankStamp{};
+    const TBcd leadingIntegerZeros = Bcd("0000001234", 2);  // 12.34 put with a wider precision
+    const TBcd fractionZeros = Bcd("000012", 6);             // 0.000012: six digits
+    const std::int32_t one = 1;
+    const std::string zeroInValue("a\0b", 3);
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> packet;
+        const char* refusal;  // empty: taken
+        const char* xmlValue;  // the value as the XML image must hold it (when taken)
+    };
+    const Case cases[] = {
+        {"blank SQL time stamp, binary",
+         BinaryOneValue(fldSQLTIMESTAMP, 0, 0, &blankStamp, sizeof blankStamp), "", R"(F="00000000T00:00:00")"},
+        {"blank SQL time stamp, XML",
+         Bytes(Packet(R"(<FIELD attrname="F" fieldtype="SQLdateTime"/>)", R"(<ROW F="00000000T00:00:00"/>)")), "",
+         R"(F="00000000T00:00:00")"},
+        {"decimal with leading integer zeros, binary",
+         BinaryOneValue(fldBCD, 4, 2, &leadingIntegerZeros, sizeof(TBcd)), "", R"(F="12.34")"},
+        {"decimal with more digits than its precision, binary",
+         BinaryOneValue(fldBCD, 4, 2, &fractionZeros, sizeof(TBcd)), "6 digits are more than the field's 4", ""},
+        {"decimal with more digits than its precision, XML",
+         Bytes(Packet(R"(<FIELD attrname="F" fieldtype="fixed" WIDTH="4" DECIMALS="2"/>)", R"(<ROW F="0.000012"/>)")),
+         "number has 6 digits, more than the field's 4", ""},
+        {"control character in a field name, XML",
+         Bytes(Packet(R"(<FIELD attrname="A&#1;B" fieldtype="i4"/>)", R"(<ROW/>)")),
+         "FIELD 1: the attrname holds a control character", ""},
+        {"zero character in a parameter value, binary", BinaryOneValue(fldINT32, 0, 0, &one, 4, &zeroInValue),
+         "the dataset parameters are cut short, misnamed or hold a zero character", ""},
+        {"zero character in a parameter value, XML",
+         Bytes(Packet(R"(<FIELD attrname="F" fieldtype="i4"/>)", R"(<ROW F="1"/>)", R"( P="a&#0;b")")),
+         "a zero character stands at byte", ""},
+        {"parameter names with a colon",
+         Bytes(Packet(R"(<FIELD attrname="F" fieldtype="i4" x:Label="Price"/>)", R"(<ROW F="1"/>)",
+                      R"( LCID="1028" ns:Origin="HQ")")),
+         "", R"(F="1")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Loaded l = Load(c.packet);
+        if (*c.refusal != '\0') {
+            EXPECT_EQ(l.status, DBERR_INVALIDPACKET);
+            EXPECT_THAT(l.Error(), HasSubstr(c.refusal));
+            continue;
+        }
+        ASSERT_EQ(l.status, DBERR_NONE) << l.Error();
+        const std::string xml = Stream(*l.base, xmlmodeXMLUTF8);
+        EXPECT_THAT(xml, HasSubstr(c.xmlValue));
+        for (const std::string& image : {xml, Stream(*l.base, xmlmodeBINARY)}) {
+            Loaded again = Load(image);
+            ASSERT_EQ(again.status, DBERR_NONE) << again.Error();
+            EXPECT_EQ(Stream(*again.base, xmlmodeXMLUTF8), xml);
+        }
+    }
+}
+
 TEST(PacketRead, ByteOrderMarkCommentsAndEmptyRowData) {
     Loaded l = Load("\xEF\xBB\xBF" + Packet(R"(<FIELD attrname="N" fieldtype="i4"/>)",
                                             R"(<!-- <ROW N="9"/> --><ROW N="1"/><?pi x?><ROW N="2"></ROW>)"));

@@ -12,6 +12,9 @@
 //       deadlock  an update conflict (isc_deadlock), where a lock conflict can come; this call only
 //       disk      a full disk (isc_io_error, ENOSPC), a call that writes to the database or to
 //                 a sort file; this call only
+//       close     the close of a cursor (isc_dsql_free_statement with DSQL_close) fails as on a
+//                 lost connection, but the link stays up; this call only. The server's cursor
+//                 stays open, as it does when the close never reaches it.
 //   TARNWICK_FAULT_LOG=PATH   appends "fault <call number> <function> <kind>" when it fires and
 //                             "calls N" when the process ends normally
 //   TARNWICK_FAULT_CLIENT     the real library (default libfbclient.so.2)
@@ -36,7 +39,9 @@
 
 namespace {
 
-enum class Kind { Network, Lock, Deadlock, Disk };
+constexpr const char* kCloseCursor = "isc_dsql_free_statement(DSQL_close)";
+
+enum class Kind { Network, Lock, Deadlock, Disk, Close };
 
 struct Settings {
     long failAt = 0;
@@ -62,6 +67,7 @@ const Settings& Config() {
             if (s->kindName == "lock") s->kind = Kind::Lock;
             else if (s->kindName == "deadlock") s->kind = Kind::Deadlock;
             else if (s->kindName == "disk") s->kind = Kind::Disk;
+            else if (s->kindName == "close") s->kind = Kind::Close;
             else s->kindName = "network";
         }
         if (const char* log = Env("TARNWICK_FAULT_LOG")) s->log = log;
@@ -93,6 +99,8 @@ bool CanFail(Kind kind, std::string_view function) {
         return among({"isc_dsql_execute", "isc_dsql_execute_immediate", "isc_dsql_fetch", "isc_commit_transaction",
                       "isc_commit_retaining", "isc_rollback_transaction", "isc_start_transaction",
                       "isc_create_blob2", "isc_put_segment", "isc_close_blob"});
+    case Kind::Close:
+        return function == std::string_view(kCloseCursor);
     }
     return false;
 }
@@ -136,6 +144,7 @@ ISC_STATUS Fill(ISC_STATUS* status, Kind kind) {
     auto number = [&s](ISC_STATUS value) { *s++ = isc_arg_number; *s++ = value; };
     switch (kind) {
     case Kind::Network:
+    case Kind::Close:
         gds(isc_network_error);
         text("localhost");
         gds(isc_net_read_err);
@@ -225,8 +234,14 @@ TARNWICK_FORWARD(isc_dsql_execute_immediate,
 TARNWICK_FORWARD(isc_dsql_fetch,
                  (ISC_STATUS* status, isc_stmt_handle* stmt, unsigned short dialect, const XSQLDA* sqlda),
                  (status, stmt, dialect, sqlda))
-TARNWICK_FORWARD(isc_dsql_free_statement, (ISC_STATUS* status, isc_stmt_handle* stmt, unsigned short option),
-                 (status, stmt, option))
+// Counted under a name of its own when it closes a cursor, so that the close can fail apart from
+// the drop of a statement.
+extern "C" ISC_STATUS ISC_EXPORT isc_dsql_free_statement(ISC_STATUS* status, isc_stmt_handle* stmt,
+                                                         unsigned short option) {
+    if (Fails(status, option == DSQL_close ? kCloseCursor : "isc_dsql_free_statement")) return status[1];
+    return reinterpret_cast<decltype(&::isc_dsql_free_statement)>(Real("isc_dsql_free_statement"))(status, stmt,
+                                                                                                  option);
+}
 TARNWICK_FORWARD(isc_dsql_sql_info,
                  (ISC_STATUS* status, isc_stmt_handle* stmt, short itemsLength, const ISC_SCHAR* items,
                   short bufferLength, ISC_SCHAR* buffer),
