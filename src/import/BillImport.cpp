@@ -71,6 +71,31 @@ std::string NoBillText(const std::string& bill, std::string_view where) {
 
 }  // namespace
 
+bool HasMasterRow(const IWorkGrid& grid, std::string_view masterTable) {
+    for (int row = 1; row < grid.RowCount(); ++row)
+        if (grid.Cell(3, row) == masterTable) return true;
+    return false;
+}
+
+TRuleCounts KeepLinesWithoutMaster(const TTableRule& rule, TTransfer& transfer, TImportContext& context) {
+    TRuleCounts lines;
+    if (HasMasterRow(context.View.Grid(), rule.Name) || IsEmptyFile(context.Path)) return lines;
+    TImportData& data = transfer.Data();
+    TClientDataSet& details = data.CDS_Mast;
+    details.SetFiltered(false);
+    transfer.ReadingFile(context.Path);
+    details.LoadPacketFile(context.Path);
+    const std::string where = "(no " + std::string(rule.Name) + " file in the work list)";
+    for (details.MoveFirst(); !details.AtEnd(); details.MoveNext()) {
+        const std::string bill = details.FieldNamed(kBillField).StringValue();
+        ++lines.Read;
+        ++lines.Refused;
+        data.Rejected().Add(details, context.Path, "MASTERBILLID = " + QuotedKey(bill), NoBillText(bill, where));
+    }
+    transfer.Transaction().Commit();
+    return lines;
+}
+
 TRuleCounts ImportBills(const TTableRule& rule, TTransfer& transfer, TImportContext& context) {
     TImportData& data = transfer.Data();
     IImportView& view = context.View;

@@ -179,14 +179,23 @@ void ReportRow(const TTableRule& rule, TTransfer& transfer, TImportContext& cont
 
 // Runs one rule on the row of `context` and reports what it did. Refused records kept before a
 // failure are still written out before the failure travels on.
-void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context) {
+// `detailRow`: the row names the detail table of the bill rule `rule`.
+void RunRule(const TTableRule& rule, TImportData& data, TImportContext& context, bool detailRow = false) {
     const auto started = std::chrono::steady_clock::now();
     TTransfer transfer(data, context.View);
     TRuleCounts lines;
     std::string summary;
     try {
         if (rule.ClearFirst && data.ClientDataSet1.Active()) data.ClientDataSet1.ClearRecords();
-        if (rule.Kind == Bill) {
+        if (detailRow) {
+            lines = KeepLinesWithoutMaster(rule, transfer, context);
+            if (HasMasterRow(context.View.Grid(), rule.Name))
+                summary = "imported with its " + std::string(rule.Name) + " file";
+            else if (IsEmptyFile(context.Path))
+                summary = "empty file (0 bytes): passed over, table left as it was";
+            else
+                summary = "no " + std::string(rule.Name) + " file in the work list; lines " + lines.Summary();
+        } else if (rule.Kind == Bill) {
             lines = ImportBills(rule, transfer, context);
             summary = "bills " + transfer.Counts().Summary() + "; lines " + lines.Summary();
         } else if (IsEmptyFile(context.Path)) {
@@ -221,6 +230,12 @@ TRuleTable MakeStoreRules(TImportData& data) {
     TRuleTable table;
     for (const TTableRule& rule : StoreTableRules())
         table.Add(std::string(rule.Name), [&rule, &data](TImportContext& context) { RunRule(rule, data, context); });
+    // A bill detail file is imported with its master file; one whose master file never comes must
+    // not be deleted unseen.
+    for (const TTableRule& rule : StoreTableRules())
+        if (rule.Kind == Bill)
+            table.Add(std::string(rule.Target),
+                      [&rule, &data](TImportContext& context) { RunRule(rule, data, context, true); });
     return table;
 }
 

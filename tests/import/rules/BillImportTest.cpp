@@ -115,6 +115,25 @@ TEST_F(BillImportTest, BillsMatchExactlyAndNoLineIsDroppedUnseen) {
     EXPECT_NE(text.find("refused the master record of bill 'B002'"), std::string::npos) << text;
 }
 
+// A detail file whose master file never came: its lines are kept in rejected/, the stored bills
+// stay as they are, and a detail row reached before its master is left to that master.
+TEST_F(BillImportTest, DetailFileWithoutMasterKeepsItsLines) {
+    Sql("INSERT INTO PSALE_SUB (MASTERBILLID, LINE_NO, PROD_ID) VALUES ('B1', 1, 'stored')");
+    Put("HQ__PSALE_SUB__1.XML", "PSALE_SUB", {Line("B1", 1, "new"), Line("B2", 1, "new")});
+    Walk();
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"B1|1|stored"}));
+    EXPECT_EQ(view_.summaries[1], "no PSALE_MASTER file in the work list; lines read 2, inserted 0, updated 0, "
+                                  "skipped 0, refused 2");
+    EXPECT_EQ(data_->Rejected().Count(), 2);
+    TClientDataSet kept;
+    kept.LoadPacketFile(RejectedFolder() + "HQ__PSALE_SUB__1.XML");
+    EXPECT_EQ(kept.RecordTotal(), 2);
+    std::ifstream log(RejectedFolder() + "rejected.log");
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("no bill 'B2' in the master file (no PSALE_MASTER file in the work list)"), std::string::npos)
+        << text;
+}
+
 TEST_F(BillImportTest, MasterWithoutDetailFileEndsTheWalk) {
     Put("HQ__CHGPRICE_MASTER__1.XML", "CHGPRICE_MASTER", {{{"MASTERBILLID", "C1"}}});
     Put("HQ__PSALE_SUB__1.XML", "PSALE_SUB", {Line("B1", 1, "P1")});
