@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "import/WorkList.h"
+#include "platform/LocalTime.h"
 
 namespace tarnwick::app {
 
@@ -27,15 +27,6 @@ constexpr std::string_view kHeader =
     "# TIME\tend\tRESULT\tEXIT CODE\tFILES DELETED\tHAND-OFF\tMESSAGE\n"
     "# RESULT is complete, warning or failure; EXIT CODE is - for the window; in FILE and MESSAGE a\n"
     "# tab, a line break and a backslash are written \\t, \\n and \\\\\n";
-
-std::string Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
 
 // A field never holds the separators of the file.
 std::string Field(std::string_view text) {
@@ -151,23 +142,23 @@ void TRunHistory::MoveOlderHalf() {
 void TRunHistory::RunStarted(std::string_view how) {
     failed_ = false;
     MoveOlderHalf();
-    Append(Now() + "\tstart\t" + std::string(how));
+    Append(platform::LocalTimeText() + "\tstart\t" + std::string(how));
 }
 
 void TRunHistory::RowFinished(const import::TRowResult& row) {
-    Append(Now() + "\trow\t" + std::to_string(row.Row) + "\t" + Field(import::FileNameOf(row.Path)) + "\t" +
+    Append(platform::LocalTimeText() + "\trow\t" + std::to_string(row.Row) + "\t" + Field(import::FileNameOf(row.Path)) + "\t" +
            Field(row.Table) + "\t" + row.Rule + "\t" + (row.Failed ? "failed" : "imported") + "\t" +
            std::to_string(row.Read) + "\t" + std::to_string(row.Inserted) + "\t" + std::to_string(row.Updated) +
            "\t" + std::to_string(row.Skipped) + "\t" + std::to_string(row.Refused) + "\t" + Seconds(row.Seconds));
 }
 
 void TRunHistory::RowPassed(int row, const std::string& path, const std::string& table, std::string_view outcome) {
-    Append(Now() + "\trow\t" + std::to_string(row) + "\t" + Field(import::FileNameOf(path)) + "\t" + Field(table) +
+    Append(platform::LocalTimeText() + "\trow\t" + std::to_string(row) + "\t" + Field(import::FileNameOf(path)) + "\t" + Field(table) +
            "\t-\t" + std::string(outcome) + "\t0\t0\t0\t0\t0\t0.00");
 }
 
 void TRunHistory::RunEnded(const TRunEnd& end) {
-    Append(Now() + "\tend\t" + end.Result + "\t" + (end.ExitCode < 0 ? "-" : std::to_string(end.ExitCode)) + "\t" +
+    Append(platform::LocalTimeText() + "\tend\t" + end.Result + "\t" + (end.ExitCode < 0 ? "-" : std::to_string(end.ExitCode)) + "\t" +
            std::to_string(end.FilesDeleted) + "\t" + (end.HandedOff ? "yes" : "no") + "\t" + Field(end.Message));
 }
 

@@ -6,12 +6,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 
 #include "data/clientdataset/DataErrors.h"
 #include "dsengine/DSIntf.h"
 #include "import/WorkList.h"
+#include "platform/LocalTime.h"
 
 namespace tarnwick::import {
 
@@ -20,15 +20,6 @@ namespace {
 using namespace tarnwick::dsengine;
 
 [[noreturn]] void RaiseCannotCreate(const std::string& path);
-
-std::string Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
 
 // A log line is one line: the database's message may span several; any other control
 // character is written as an escape.
@@ -167,7 +158,7 @@ void TRejectedRecords::Discard() {
 void TRejectedRecords::WriteLogLine(const std::string& path, int recordNumber, const std::string& keyText,
                                     const std::string& message) {
     EnsureFolder();
-    const std::string line = Now() + '\t' + PrintableName(FileNameOf(path)) + '\t' + "record " +
+    const std::string line = platform::LocalTimeText() + '\t' + PrintableName(FileNameOf(path)) + '\t' + "record " +
                              std::to_string(recordNumber) + '\t' + OneLine(keyText) + '\t' + OneLine(message) + '\n';
     const int fd = ::open(LogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kFileMode);
     if (fd < 0) RaiseCannotCreate(LogPath());

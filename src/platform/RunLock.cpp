@@ -7,23 +7,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <thread>
 
+#include "platform/LocalTime.h"
+
 namespace tarnwick::platform {
-
-namespace {
-
-std::string LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
-}  // namespace
 
 TRunLock::TRunLock(std::string path) : path_(std::move(path)) {
     const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -55,7 +43,7 @@ void TRunLock::Release() {
 
 // "<pid> <start time>\n"; what a killed holder left is replaced at once.
 void TRunLock::WriteHolder() {
-    const std::string text = std::to_string(::getpid()) + " " + LocalNow() + "\n";
+    const std::string text = std::to_string(::getpid()) + " " + LocalTimeText() + "\n";
     if (::ftruncate(fd_, 0) != 0) return;
     [[maybe_unused]] const ssize_t n = ::pwrite(fd_, text.data(), text.size(), 0);
 }

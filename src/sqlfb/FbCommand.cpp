@@ -318,6 +318,12 @@ private:
     // millisecond it names and the 0.9 ms after it); `slots` tells which parameter each marker
     // of the new text takes. False when there is no such comparison.
     bool WidenTimeComparisons(std::string_view sql, std::string* widened, std::vector<ParamSlot>* slots) const {
+        const auto isTime = [](const XSQLVAR& var) {
+            const short type = static_cast<short>(var.sqltype & ~1);
+            return type == SQL_TIMESTAMP || type == SQL_TYPE_TIME;
+        };
+        // Most texts compare no time: they need no scan.
+        if (std::none_of(st_->inDescribed.begin(), st_->inDescribed.end(), isTime)) return false;
         std::vector<Marker> markers;
         if (!FindMarkers(sql, &markers) || markers.size() != st_->inDescribed.size()) return false;
         bool any = false;
@@ -327,9 +333,7 @@ private:
         for (std::size_t i = 0; i < markers.size(); ++i) {
             const auto position = static_cast<std::uint16_t>(i);
             slots->push_back({position, false});
-            const short type = static_cast<short>(st_->inDescribed[i].sqltype & ~1);
-            if (markers[i].equals == std::string_view::npos || (type != SQL_TIMESTAMP && type != SQL_TYPE_TIME))
-                continue;
+            if (markers[i].equals == std::string_view::npos || !isTime(st_->inDescribed[i])) continue;
             widened->append(sql.substr(from, markers[i].equals - from));
             *widened += " between ? and ?";
             from = markers[i].offset + 1;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +22,14 @@
 #include "sqlfb/TestStore.h"
 
 namespace tarnwick::import::testing {
+
+// The lines of a text file, such as rejected/rejected.log.
+inline std::vector<std::string> LogLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 class TTestView : public IImportView {
 public:

@@ -20,13 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using sampledata::TRow;
 
-std::vector<std::string> LogLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 class ImportTransactionTest : public ImportStore {
 protected:
     // The walk's failure message; "(no failure)" when it went through.

@@ -14,13 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using sampledata::TRow;
 
-std::vector<std::string> LogLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // The log line without its date-time and message: file, record, key.
 std::string Middle(const std::string& line) {
     std::vector<std::string> parts;
