@@ -122,7 +122,8 @@ TCustomClientDataSet::TCustomClientDataSet(TComponent* owner) : TDataSet(owner) 
 
 TCustomClientDataSet::~TCustomClientDataSet() {
     try {
-        Close();
+        // Nothing opens the records again: they are not kept as a packet.
+        CloseDiscarding();
     } catch (...) {
         // Destruction cannot report anything; the engine objects are released below regardless.
     }
@@ -142,24 +143,40 @@ void TCustomClientDataSet::CheckEngine(DBResult status) const {
 // Loading, opening, closing
 
 void TCustomClientDataSet::LoadPacketFile(const std::string& path) {
-    Close();
     const std::string& source = path.empty() ? fileName_ : path;
+    // The file is read before the close: when it holds a packet, the records of the open dataset
+    // are replaced by it and need not be kept as a packet of their own first.
+    std::vector<std::uint8_t> content;
+    try {
+        content = platform::ReadWholeFile(source);
+    } catch (const EVariantArrayCreateError&) {
+        // The old packet is given up for the new one, which could not be held.
+        CloseDiscarding();
+        retained_.reset();
+        throw;
+    } catch (...) {
+        Close();
+        throw;
+    }
+    // A file of length 0 leaves the retained packet (the records of the open dataset) as it was.
+    if (content.empty()) Close();
+    else CloseDiscarding();
     struct OpeningFlag {
         bool& flag;
         explicit OpeningFlag(bool& f) : flag(f) { flag = true; }
         ~OpeningFlag() { flag = false; }
     } opening(openingFromFile_);
-    std::vector<std::uint8_t> content;
-    try {
-        content = platform::ReadWholeFile(source);
-    } catch (const EVariantArrayCreateError&) {
-        // The old packet was given up for the new one before the new one could be held.
-        retained_.reset();
-        throw;
-    }
-    // A file of length 0 leaves the retained packet as it was.
     if (!content.empty()) retained_ = std::move(content);
     Open();
+}
+
+void TCustomClientDataSet::CloseDiscarding() {
+    struct Discarding {
+        bool& flag;
+        explicit Discarding(bool& f) : flag(f) { flag = true; }
+        ~Discarding() { flag = false; }
+    } discarding(discardOnClose_);
+    Close();
 }
 
 std::vector<std::uint8_t> TCustomClientDataSet::FetchPacket() {
@@ -259,7 +276,8 @@ void TCustomClientDataSet::InternalClose() {
     filterHandle_ = 0;
     hasCurrent_ = false;
     edit_.clear();
-    if (!retainOnClose_ || !fileName_.empty() || HasProvider() || !KeepsDataOnClose() || !base_) return;
+    if (!retainOnClose_ || discardOnClose_ || !fileName_.empty() || HasProvider() || !KeepsDataOnClose() || !base_)
+        return;
     retainOnClose_ = false;
     CheckEngine(base_->SetProp(basepropXMLMODE, xmlmodeBINARY));
     std::vector<std::uint8_t> packet;

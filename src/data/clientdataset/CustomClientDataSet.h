@@ -117,6 +117,8 @@ private:
     // current record; null when there is no record.
     const std::uint8_t* ReadBuffer() const;
     void ReleaseEngine();
+    // Closes without keeping the records as a packet (the destructor, a load that replaces them).
+    void CloseDiscarding();
 
     std::unique_ptr<dsengine::IDSBase> base_;
     std::unique_ptr<dsengine::IDSCursor> cursor_;
@@ -128,6 +130,7 @@ private:
     bool disableStringTrim_ = false;
     bool openingFromFile_ = false;
     bool retainOnClose_ = false;
+    bool discardOnClose_ = false;
     bool providerEnd_ = false;
     bool cursorReadOnly_ = false;
     bool disableEdits_ = false;
