@@ -58,5 +58,23 @@ TEST(Bcd, NormalizeRoundsAndRefusesOverflow) {
     EXPECT_EQ(BcdToString(*BcdNormalize(*BcdFromString("-0.00004"), 32, 4)), "0.0000");
 }
 
+// A record already of the shape asked for comes back exactly as one normalized from elsewhere:
+// stray digits past its precision, a zero's sign and the special bit do not survive.
+TEST(Bcd, NormalizeOfTheSameShapeEqualsTheLongWay) {
+    struct Case { const char* text; int precision, places; };
+    for (const Case& c : {Case{"12.34", 9, 2}, Case{"-7.5", 15, 4}, Case{"0", 5, 0}, Case{"123456789.1234", 19, 4},
+                          Case{"-0.0000", 10, 4}, Case{"99", 2, 0}}) {
+        const TBcd expected = *BcdNormalize(*BcdNormalize(*BcdFromString(c.text), 32, c.places), c.precision, c.places);
+        TBcd same = expected;
+        EXPECT_TRUE(*BcdNormalize(same, c.precision, c.places) == expected) << c.text;
+        // Garbage past the precision and a negative zero, as a foreign buffer may hold them.
+        for (int i = c.precision; i < 64; ++i) same.SetDigit(i, 7);
+        if (BcdToString(same) == "0") same.SignSpecialPlaces |= TBcd::kSignBit;
+        EXPECT_TRUE(*BcdNormalize(same, c.precision, c.places) == expected) << c.text;
+        same.SignSpecialPlaces |= 0x40;
+        EXPECT_TRUE(*BcdNormalize(same, c.precision, c.places) == expected) << c.text;
+    }
+}
+
 }  // namespace
 }  // namespace tarnwick

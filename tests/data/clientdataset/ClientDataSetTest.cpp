@@ -388,6 +388,14 @@ TEST_F(FileDataSet, FilesThatCannotBeOpened) {
     EXPECT_FALSE(ds.Active());
     EXPECT_THROW(ds.LoadPacketFile(folder_.string()), EFOpenError);  // a folder
     EXPECT_FALSE(ds.Active());
+
+    // Over loaded records, a file that cannot be opened leaves them retained, as any close does.
+    ds.LoadPacketFile(Write("d.XML", Packet(kDetailFields, DetailRows({"B1", "B2"}))));
+    EXPECT_THROW(ds.LoadPacketFile(missing), EFOpenError);
+    EXPECT_FALSE(ds.Active());
+    ASSERT_TRUE(ds.HasRetainedPacket());
+    ds.Open();
+    EXPECT_EQ(Walk(), (std::vector<int>{1, 2}));
 }
 
 TEST_F(FileDataSet, FileLockedByAnotherProcessIsRefused) {
