@@ -4,6 +4,7 @@
 #include "base/Text.h"
 #include "data/sql/SQLDataSet.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -176,6 +177,7 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
     PrepareFields();
     PrepareInfo();
     MarkKeyFields();
+    FindUniqueKeys();
 
     previousResponse_ = rrSkip;
     limit_ = maxErrors == -1 ? INT_MAX : maxErrors;
@@ -252,6 +254,66 @@ void TSQLResolver::MarkKeyFields() {
     }
 }
 
+namespace {
+
+// Types whose "= ?" is the very equality a unique index keeps apart. Floating values may meet a
+// column of another type in a rounded form, and the driver widens a time comparison to a range.
+bool ExactlyCompared(TFieldType type) {
+    switch (type) {
+    case ftString: case ftFixedChar: case ftWideString: case ftGuid:
+    case ftSmallint: case ftInteger: case ftWord: case ftLargeint: case ftAutoInc:
+    case ftBCD: case ftFMTBcd: case ftBoolean:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+void TSQLResolver::FindUniqueKeys() {
+    uniqueKeys_.clear();
+    if (!guardRows_ || info_.QuoteChar.empty()) return;
+    sql::TCustomSQLDataSet& source = *tree_.Source();
+    const std::vector<sql::TIndexDef>* defs = nullptr;
+    try {
+        defs = &source.IndexDefs();
+    } catch (const std::exception&) {
+        return;  // without the indexes every row keeps its savepoint
+    }
+    // The indexes must be those of the table the statements write to.
+    const std::string& table = source.IndexDefsTable();
+    if (table.empty() || table.find(info_.QuoteChar) != std::string::npos ||
+        info_.QuotedTableName != info_.QuoteChar + table + info_.QuoteChar)
+        return;
+    for (const sql::TIndexDef& index : *defs) {
+        if (!index.Options.Contains(sql::ixUnique)) continue;
+        std::vector<std::size_t> key;
+        bool complete = !index.Fields.empty();
+        for (const std::string& column : SplitKeyNames(index.Fields)) {
+            const auto found = std::find(columnNames_.begin(), columnNames_.end(), column);
+            if (found == columnNames_.end()) {
+                complete = false;
+                break;
+            }
+            key.push_back(static_cast<std::size_t>(found - columnNames_.begin()));
+        }
+        if (complete && !key.empty()) uniqueKeys_.push_back(std::move(key));
+    }
+}
+
+bool TSQLResolver::AtMostOneRow(const std::vector<TResolverField>& fields) const {
+    const TUpdateMode mode = provider_.UpdateMode();
+    for (const std::vector<std::size_t>& key : uniqueKeys_) {
+        const bool covered = std::all_of(key.begin(), key.end(), [&](std::size_t i) {
+            return i < fields.size() && ExactlyCompared(fields[i].DataType) &&
+                   ComparedWithValue(info_, fields[i], mode);
+        });
+        if (covered) return true;
+    }
+    return false;
+}
+
 std::vector<TVariant> TSQLResolver::RowValues(bool asNew) const {
     TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
     std::vector<TVariant> values;
@@ -309,8 +371,10 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
             else if (kind == ukModify) statement = GenerateUpdate(info_, fields, provider_.UpdateMode());
             else statement = GenerateDelete(info_, fields, provider_.UpdateMode());
             // An INSERT writes one row or fails whole, and a refused statement is undone by the
-            // database itself; only an UPDATE or DELETE can leave rows that must be taken back.
-            if (!statement.Empty()) RunStatement(statement, guardRows_ && kind != ukInsert);
+            // database itself; only an UPDATE or DELETE that could match several rows can leave
+            // rows that must be taken back.
+            if (!statement.Empty())
+                RunStatement(statement, guardRows_ && kind != ukInsert && !AtMostOneRow(fields));
         }
         return true;
     } catch (...) {

@@ -100,6 +100,9 @@ struct TGeneratedStatement {
 bool FieldWritten(const TResolverField& field);
 bool FieldCompared(const TResolverField& field, TUpdateMode mode, bool withSizeLimit = true);
 TStatementParam MakeParam(const TResolverField& field, const TVariant& value);
+// True when the WHERE clause of an UPDATE or DELETE compares the field with its old value
+// ("= ?"), not with "is null" and not at all.
+bool ComparedWithValue(const TSQLInfo& info, const TResolverField& field, TUpdateMode mode);
 
 // Empty when no field was changed. The WHERE builders fail with "Unable to find record.  No key
 // specified" when no field qualifies.
@@ -180,6 +183,12 @@ private:
     std::vector<TResolverField> FieldsOf(std::vector<TVariant> oldValues,
                                          std::vector<TVariant> newValues) const;
     std::vector<TVariant> RowValues(bool asNew) const;
+    // The unique indexes of the statement's table whose every column is a delta field, as lists
+    // of field positions (only worked out when rows are guarded).
+    void FindUniqueKeys();
+    // True when the row's UPDATE or DELETE compares every column of one of those indexes with a
+    // value, so that it cannot touch more than one row.
+    bool AtMostOneRow(const std::vector<TResolverField>& fields) const;
     // Resolves one row; answers false when resolving must stop.
     bool ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo);
     // Runs the statement; its parameter values are handed over (moved out). `guarded`: a
@@ -196,6 +205,7 @@ private:
     std::vector<std::string> columnNames_;
     mutable std::vector<std::uint32_t> blanks_;  // field states of the row being read
     std::vector<bool> serverCalc_;
+    std::vector<std::vector<std::size_t>> uniqueKeys_;
     int limit_ = 0;
     int errorCount_ = 0;
     bool guardRows_ = false;

@@ -127,6 +127,10 @@ bool FieldCompared(const TResolverField& field, TUpdateMode mode, bool withSizeL
     return !withSizeLimit || field.DataSize < kMaxComparedDataSize;
 }
 
+bool ComparedWithValue(const TSQLInfo& info, const TResolverField& field, TUpdateMode mode) {
+    return FieldCompared(field, mode) && !OldValueIsNull(info, field);
+}
+
 TStatementParam MakeParam(const TResolverField& field, const TVariant& value) {
     TStatementParam param;
     param.DataType = field.DataType;

@@ -203,6 +203,7 @@ void TCustomSQLDataSet::ReleaseStatement() {
     fieldDefsValid_ = false;
     indexDefs_.clear();
     indexDefsLoaded_ = false;
+    indexTable_.clear();
 }
 
 void TCustomSQLDataSet::BindParams(const TParams& params) {
@@ -695,6 +696,7 @@ const std::vector<TIndexDef>& TCustomSQLDataSet::IndexDefs() {
 
 void TCustomSQLDataSet::LoadIndexDefs() {
     indexDefs_.clear();
+    indexTable_.clear();
     std::string tableName;
     std::string writtenName;  // a quoted name stays quoted: the server keeps its letter case
     // A text that runs as the very statement the kept indexes were read for names their table.
@@ -726,6 +728,7 @@ void TCustomSQLDataSet::LoadIndexDefs() {
         indexMemo_.CatalogVersion == catalogVersion && indexMemo_.WrittenTable == writtenName &&
         indexMemo_.Schema == schemaName_ && indexMemo_.FieldNames == fieldNames) {
         indexDefs_ = indexMemo_.Defs;
+        indexTable_ = indexMemo_.CatalogTable;
         indexDefsLoaded_ = true;
         return;
     }
@@ -820,9 +823,10 @@ void TCustomSQLDataSet::LoadIndexDefs() {
         indexDefs_.push_back(def);
     }
     indexDefsLoaded_ = true;
+    indexTable_ = tableName;
     if (catalogVersion >= 0)
-        indexMemo_ = {driverConnection, catalogVersion, serial,      memoTable,
-                      schemaName_,      std::move(fieldNames), indexDefs_, writtenName};
+        indexMemo_ = {driverConnection, catalogVersion, serial,      memoTable,   schemaName_,
+                      std::move(fieldNames), indexDefs_, writtenName, tableName};
 }
 
 // The names the indexes are checked against (IsDatasetField), one string.
