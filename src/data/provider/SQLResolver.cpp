@@ -177,6 +177,7 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
     PrepareFields();
     PrepareInfo();
     MarkKeyFields();
+    PrepareRowFields();
     FindUniqueKeys();
 
     previousResponse_ = rrSkip;
@@ -189,21 +190,22 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
         const std::uint8_t status = rows.UpdateStatus();
         bool goOn = true;
         if (status == dsRecNew) {
-            std::vector<TVariant> values = RowValues(true);
-            std::vector<TVariant> oldValues = values;  // an inserted row's old values are its new ones
-            std::vector<TResolverField> fields = FieldsOf(std::move(oldValues), std::move(values));
-            goOn = ResolveRow(ukInsert, fields, rows.RecordNumber());
+            ReadValues(true, &TResolverField::NewValue);
+            // An inserted row's old values are its new ones.
+            for (TResolverField& field : fields_) field.OldValue = field.NewValue;
+            goOn = ResolveRow(ukInsert, fields_, rows.RecordNumber());
         } else if (status == dsRecDeleted) {
-            std::vector<TResolverField> fields = FieldsOf(RowValues(false), std::vector<TVariant>());
-            goOn = ResolveRow(ukDelete, fields, rows.RecordNumber());
+            ReadValues(false, &TResolverField::OldValue);
+            for (TResolverField& field : fields_) field.NewValue = TVariant();
+            goOn = ResolveRow(ukDelete, fields_, rows.RecordNumber());
         } else if (status == dsRecUnmodified) {
-            std::vector<TVariant> oldValues = RowValues(false);
+            ReadValues(false, &TResolverField::OldValue);
             rows.MoveNext();
             if (rows.AtEnd()) break;
             // A row without its modified partner stands for nothing; the next row is looked at on its own.
             if (rows.UpdateStatus() != dsRecModified) continue;
-            std::vector<TResolverField> fields = FieldsOf(std::move(oldValues), RowValues(true));
-            goOn = ResolveRow(ukModify, fields, rows.RecordNumber());
+            ReadValues(true, &TResolverField::NewValue);
+            goOn = ResolveRow(ukModify, fields_, rows.RecordNumber());
         }
         if (!goOn) break;
         rows.MoveNext();
@@ -314,47 +316,50 @@ bool TSQLResolver::AtMostOneRow(const std::vector<TResolverField>& fields) const
     return false;
 }
 
-std::vector<TVariant> TSQLResolver::RowValues(bool asNew) const {
-    TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
-    std::vector<TVariant> values;
-    values.reserve(static_cast<std::size_t>(delta.FieldTotal()));
+void TSQLResolver::ReadValues(bool asNew, TVariant TResolverField::*slot) {
+    TPacketDataSet& delta = tree_.Delta();
     delta.FieldBlanks(blanks_);
-    const std::vector<std::uint32_t>& blanks = blanks_;
-    for (int i = 0; i < delta.FieldTotal(); ++i) {
-        const TField& field = delta.FieldAt(i);
-        const std::uint32_t blank = blanks[static_cast<std::size_t>(i)];
-        if (blank == BLANK_NOTCHANGED) values.push_back(asNew ? TVariant() : TVariant::Null());
-        else if (blank != BLANK_NONE) values.push_back(TVariant::Null());
-        else values.push_back(field.VariantValue());
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const std::uint32_t blank = blanks_[i];
+        TVariant& value = fields_[i].*slot;
+        if (blank == BLANK_NOTCHANGED) value = asNew ? TVariant() : TVariant::Null();
+        else if (blank != BLANK_NONE) value = TVariant::Null();
+        else value = delta.FieldAt(static_cast<int>(i)).VariantValue();
     }
-    return values;
 }
 
-std::vector<TResolverField> TSQLResolver::FieldsOf(std::vector<TVariant> oldValues,
-                                                   std::vector<TVariant> newValues) const {
-    TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
-    std::vector<TResolverField> fields;
-    fields.reserve(static_cast<std::size_t>(delta.FieldTotal()));
-    for (int i = 0; i < delta.FieldTotal(); ++i) {
-        const TField& field = delta.FieldAt(i);
-        const auto index = static_cast<std::size_t>(i);
-        TResolverField f;
-        f.Name = columnNames_[index];
+void TSQLResolver::PrepareRowFields() {
+    TPacketDataSet& delta = tree_.Delta();
+    const auto total = static_cast<std::size_t>(delta.FieldTotal());
+    fields_.resize(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        const TField& field = delta.FieldAt(static_cast<int>(i));
+        TResolverField& f = fields_[i];
+        f.Name = columnNames_[i];
         f.DataType = field.DataType();
         f.Size = field.Size();
         f.DataSize = field.DataSize();
+        f.FixedChar = false;
         if (IsStringType(field.DataType()))
             if (const auto* text = dynamic_cast<const TStringField*>(&field)) f.FixedChar = text->FixedChar();
         f.IsBlob = field.IsBlob();
         f.ProviderFlags = field.ProviderFlags();
         f.ReadOnly = field.ReadOnly();
         f.FieldKind = field.FieldKind();
-        f.ServerCalc = serverCalc_[index];
-        if (index < oldValues.size()) f.OldValue = std::move(oldValues[index]);
-        if (index < newValues.size()) f.NewValue = std::move(newValues[index]);
-        fields.push_back(std::move(f));
+        f.ServerCalc = serverCalc_[i];
+        f.OldValue = TVariant::Null();
+        f.NewValue = TVariant();
     }
-    return fields;
+    // Texts already made stay good while the table and the columns they name stay the same.
+    std::string context = info_.QuotedTableName;
+    for (const std::string* part : {&info_.QuoteChar, &info_.TablePrefix}) (context += '\n') += *part;
+    context += info_.IsSQLBased ? "\n1" : "\n0";
+    context += info_.HasObjectFields ? "1" : "0";
+    for (const std::string& name : columnNames_) (context += '\n') += name;
+    if (context != textContext_) {
+        statementTexts_.clear();
+        textContext_ = std::move(context);
+    }
 }
 
 bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo) {
@@ -366,15 +371,25 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
         if (kind == ukDelete && options.Contains(poDisableDeletes)) DatabaseError("Deletes are not allowed");
         if (!tree_.Source()->PSUpdateRecord()) {
             if (info_.QuotedTableName.empty()) DatabaseError("Unable to resolve records.  Table name not found.");
-            TGeneratedStatement statement;
-            if (kind == ukInsert) statement = GenerateInsert(info_, fields);
-            else if (kind == ukModify) statement = GenerateUpdate(info_, fields, provider_.UpdateMode());
-            else statement = GenerateDelete(info_, fields, provider_.UpdateMode());
+            // Rows of one shape run one text: it is made once, and only the parameters per row.
+            const TUpdateMode mode = provider_.UpdateMode();
+            StatementShape(kind, info_, fields, mode, shape_);
+            auto known = statementTexts_.find(shape_);
+            if (known == statementTexts_.end()) {
+                TGeneratedStatement statement;
+                if (kind == ukInsert) statement = GenerateInsert(info_, fields);
+                else if (kind == ukModify) statement = GenerateUpdate(info_, fields, mode);
+                else statement = GenerateDelete(info_, fields, mode);
+                if (statementTexts_.size() >= kKeptTexts) statementTexts_.clear();
+                known = statementTexts_.emplace(shape_, statement.Empty() ? std::string() : statement.Text()).first;
+            }
             // An INSERT writes one row or fails whole, and a refused statement is undone by the
             // database itself; only an UPDATE or DELETE that could match several rows can leave
             // rows that must be taken back.
-            if (!statement.Empty())
-                RunStatement(statement, guardRows_ && kind != ukInsert && !AtMostOneRow(fields));
+            if (!known->second.empty()) {
+                StatementParams(shape_, fields, params_);
+                RunStatement(known->second, guardRows_ && kind != ukInsert && !AtMostOneRow(fields));
+            }
         }
         return true;
     } catch (...) {
@@ -402,15 +417,12 @@ namespace {
 constexpr std::string_view kRowSavepoint = "APPLY_ROW";
 }
 
-void TSQLResolver::RunStatement(TGeneratedStatement& statement, bool guarded) {
-    sql::TParams params;
-    params.Reserve(static_cast<int>(statement.Params.size()));
-    for (TStatementParam& p : statement.Params) params.AddValue(std::move(p.Value), p.DataType);
+void TSQLResolver::RunStatement(const std::string& text, bool guarded) {
     sql::TCustomSQLDataSet& source = *tree_.Source();
     sql::TSQLConnection* connection = source.SQLConnection();
     guarded = guarded && connection != nullptr && connection->TransactionActive();
     if (guarded) connection->Savepoint(kRowSavepoint);
-    const int rows = source.PSExecuteStatement(statement.Text(), &params);
+    const int rows = source.PSExecuteStatement(text, &params_);
     if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
         // Every row it touched must be undone before anything else runs: behind a savepoint
         // this row's statement alone, otherwise the whole transaction.

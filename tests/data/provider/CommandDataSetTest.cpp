@@ -448,6 +448,46 @@ TEST_F(CommandDataSetTest, RowsChangedByTriggersAreNotCounted) {
     EXPECT_EQ(Value("SELECT LIST(ID || QTY) FROM WATCHED"), "W29");
 }
 
+// Rows compared with null or with a value, written or not, one table then another: each row
+// runs the statement of its own shape.
+TEST_F(CommandDataSetTest, RowsOfDifferentShapesEachRunTheirOwnStatement) {
+    Build();
+    const auto edit = [&](const char* field, const TVariant& value) {
+        cds_->BeginEdit();
+        cds_->FieldNamed(field).SetVariantValue(value);
+        cds_->PostRecord();
+    };
+    const auto products = [&] {
+        return Value("SELECT LIST(PROD_ID || ':' || COALESCE(TAX_TYPE, '-') || ':' || NOW_QTY || ':' || PROD_NAME, ',') "
+                     "FROM (SELECT * FROM PRODUCT ORDER BY PROD_ID)");
+    };
+    OpenWith("SELECT * FROM PRODUCT ORDER BY PROD_ID");  // P1 has a tax type, P2 and P3 none
+    edit("NOW_QTY", TVariant(std::int32_t{11}));
+    cds_->MoveNext();
+    edit("NOW_QTY", TVariant(std::int32_t{12}));
+    cds_->MoveNext();
+    edit("PROD_NAME", TVariant("Oolong 2"));
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_EQ(products(), "P1:T:11:綠茶,P2:-:12:Black tea,P3:-:1:Oolong 2");
+
+    OpenWith("SELECT * FROM LOOSE_ROWS");
+    cds_->BeginInsert();
+    cds_->FieldNamed("CODE").SetVariantValue(TVariant("L"));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+
+    OpenWith("SELECT * FROM PRODUCT ORDER BY PROD_ID");
+    edit("TAX_TYPE", TVariant::Null());
+    cds_->MoveNext();
+    edit("TAX_TYPE", TVariant("X"));
+    cds_->MoveNext();
+    edit("NOW_QTY", TVariant(std::int32_t{13}));
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_TRUE(refusals_.empty());
+    EXPECT_EQ(products(), "P1:-:11:綠茶,P2:X:12:Black tea,P3:-:13:Oolong 2");
+    EXPECT_EQ(Value("SELECT CODE || COALESCE(QTY, 0) FROM LOOSE_ROWS"), "L0");
+}
+
 TEST_F(CommandDataSetTest, MaxErrorsDecidesHowFarAndWhetherToCommit) {
     struct Case {
         int maxErrors;
