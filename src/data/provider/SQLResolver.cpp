@@ -216,14 +216,21 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
 
 void TSQLResolver::PrepareFields() {
     TPacketDataSet& delta = tree_.Delta();
-    columnNames_.clear();
+    const auto total = static_cast<std::size_t>(delta.FieldTotal());
+    columnNames_.resize(total);
     serverCalc_.clear();
-    for (int i = 0; i < delta.FieldTotal(); ++i) {
-        TField& field = delta.FieldAt(i);
-        std::string column = OriginColumn(field.Origin());
-        if (column.empty()) column = field.FieldName();
+    // Deltas mostly carry the origins of the one before: their column parts are kept.
+    origins_.resize(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        TField& field = delta.FieldAt(static_cast<int>(i));
+        auto& [origin, originColumn] = origins_[i];
+        if (field.Origin() != origin) {
+            origin = field.Origin();
+            originColumn = OriginColumn(origin);
+        }
+        std::string& column = columnNames_[i];
+        column = originColumn.empty() ? field.FieldName() : originColumn;
         field.SetOrigin(column);
-        columnNames_.push_back(column);
         serverCalc_.push_back(SameTextAscii(delta.OptParameter(&field, "SERVER_CALC"), "TRUE"));
     }
 }
@@ -347,18 +354,16 @@ void TSQLResolver::PrepareRowFields() {
         f.ReadOnly = field.ReadOnly();
         f.FieldKind = field.FieldKind();
         f.ServerCalc = serverCalc_[i];
-        f.OldValue = TVariant::Null();
-        f.NewValue = TVariant();
     }
     // Texts already made stay good while the table and the columns they name stay the same.
-    std::string context = info_.QuotedTableName;
-    for (const std::string* part : {&info_.QuoteChar, &info_.TablePrefix}) (context += '\n') += *part;
-    context += info_.IsSQLBased ? "\n1" : "\n0";
-    context += info_.HasObjectFields ? "1" : "0";
-    for (const std::string& name : columnNames_) (context += '\n') += name;
-    if (context != textContext_) {
+    const bool sameInfo = info_.IsSQLBased == textInfo_.IsSQLBased && info_.QuoteChar == textInfo_.QuoteChar &&
+                          info_.QuotedTableName == textInfo_.QuotedTableName &&
+                          info_.TablePrefix == textInfo_.TablePrefix &&
+                          info_.HasObjectFields == textInfo_.HasObjectFields;
+    if (!sameInfo || columnNames_ != textColumns_) {
         statementTexts_.clear();
-        textContext_ = std::move(context);
+        textInfo_ = info_;
+        textColumns_ = columnNames_;
     }
 }
 

@@ -215,14 +215,16 @@ private:
     TUpdateTree tree_;
     TSQLInfo info_;
     std::vector<std::string> columnNames_;
+    std::vector<std::pair<std::string, std::string>> origins_;  // a field's origin, its column part
     mutable std::vector<std::uint32_t> blanks_;  // field states of the row being read
     std::vector<bool> serverCalc_;
     std::vector<std::vector<std::size_t>> uniqueKeys_;
     std::vector<TResolverField> fields_;  // the delta's fields with the values of the row in hand
-    // Statement texts by shape, for the table and columns of textContext_.
+    // Statement texts by shape, for the table and columns of textInfo_ and textColumns_.
     static constexpr std::size_t kKeptTexts = 64;
     std::unordered_map<std::string, std::string> statementTexts_;
-    std::string textContext_;
+    TSQLInfo textInfo_;
+    std::vector<std::string> textColumns_;
     std::string shape_;
     sql::TParams params_;
     int limit_ = 0;
