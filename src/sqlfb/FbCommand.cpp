@@ -32,6 +32,12 @@ public:
 
     SQLResult SetOption(std::uint16_t option, std::intptr_t value) override {
         if (option == kCommRowsetSize) rowsetSize_ = static_cast<std::int32_t>(value);
+        if (option == kCommReleaseStatement) {
+            error_.Clear();
+            literals_.clear();
+            rowsAffected_ = 0;
+            ReleaseStatement();
+        }
         return kSQLSuccess;  // the other options change nothing here
     }
     SQLResult GetOption(std::uint16_t option, void* buffer, std::int32_t maxLength, std::int32_t* length) override {

@@ -140,6 +140,9 @@ enum SQLCommandOption : std::uint16_t {
     kCommTransactionId = 9,    // transaction level of the statement (accepted, no effect)
     kCommStatementSerial = 10, // get: uint64, names the prepared statement (0 while none):
                                // equal numbers, equal statement and result columns
+    kCommReleaseStatement = 11, // set: lets the prepared statement go as a freed command would
+                                // (the driver may keep it for the next prepare of its text);
+                                // the command takes a new Prepare afterwards
 };
 
 // ISQLMetaData option ids.

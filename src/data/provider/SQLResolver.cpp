@@ -4,6 +4,7 @@
 #include "base/Text.h"
 #include "data/sql/SQLDataSet.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -176,6 +177,8 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
     PrepareFields();
     PrepareInfo();
     MarkKeyFields();
+    PrepareRowFields();
+    FindUniqueKeys();
 
     previousResponse_ = rrSkip;
     limit_ = maxErrors == -1 ? INT_MAX : maxErrors;
@@ -187,21 +190,22 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
         const std::uint8_t status = rows.UpdateStatus();
         bool goOn = true;
         if (status == dsRecNew) {
-            std::vector<TVariant> values = RowValues(true);
-            std::vector<TVariant> oldValues = values;  // an inserted row's old values are its new ones
-            std::vector<TResolverField> fields = FieldsOf(std::move(oldValues), std::move(values));
-            goOn = ResolveRow(ukInsert, fields, rows.RecordNumber());
+            ReadValues(true, &TResolverField::NewValue);
+            // An inserted row's old values are its new ones.
+            for (TResolverField& field : fields_) field.OldValue = field.NewValue;
+            goOn = ResolveRow(ukInsert, fields_, rows.RecordNumber());
         } else if (status == dsRecDeleted) {
-            std::vector<TResolverField> fields = FieldsOf(RowValues(false), std::vector<TVariant>());
-            goOn = ResolveRow(ukDelete, fields, rows.RecordNumber());
+            ReadValues(false, &TResolverField::OldValue);
+            for (TResolverField& field : fields_) field.NewValue = TVariant();
+            goOn = ResolveRow(ukDelete, fields_, rows.RecordNumber());
         } else if (status == dsRecUnmodified) {
-            std::vector<TVariant> oldValues = RowValues(false);
+            ReadValues(false, &TResolverField::OldValue);
             rows.MoveNext();
             if (rows.AtEnd()) break;
             // A row without its modified partner stands for nothing; the next row is looked at on its own.
             if (rows.UpdateStatus() != dsRecModified) continue;
-            std::vector<TResolverField> fields = FieldsOf(std::move(oldValues), RowValues(true));
-            goOn = ResolveRow(ukModify, fields, rows.RecordNumber());
+            ReadValues(true, &TResolverField::NewValue);
+            goOn = ResolveRow(ukModify, fields_, rows.RecordNumber());
         }
         if (!goOn) break;
         rows.MoveNext();
@@ -212,14 +216,21 @@ std::vector<std::uint8_t> TSQLResolver::ApplyUpdates(const std::vector<std::uint
 
 void TSQLResolver::PrepareFields() {
     TPacketDataSet& delta = tree_.Delta();
-    columnNames_.clear();
+    const auto total = static_cast<std::size_t>(delta.FieldTotal());
+    columnNames_.resize(total);
     serverCalc_.clear();
-    for (int i = 0; i < delta.FieldTotal(); ++i) {
-        TField& field = delta.FieldAt(i);
-        std::string column = OriginColumn(field.Origin());
-        if (column.empty()) column = field.FieldName();
+    // Deltas mostly carry the origins of the one before: their column parts are kept.
+    origins_.resize(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        TField& field = delta.FieldAt(static_cast<int>(i));
+        auto& [origin, originColumn] = origins_[i];
+        if (field.Origin() != origin) {
+            origin = field.Origin();
+            originColumn = OriginColumn(origin);
+        }
+        std::string& column = columnNames_[i];
+        column = originColumn.empty() ? field.FieldName() : originColumn;
         field.SetOrigin(column);
-        columnNames_.push_back(column);
         serverCalc_.push_back(SameTextAscii(delta.OptParameter(&field, "SERVER_CALC"), "TRUE"));
     }
 }
@@ -252,47 +263,108 @@ void TSQLResolver::MarkKeyFields() {
     }
 }
 
-std::vector<TVariant> TSQLResolver::RowValues(bool asNew) const {
-    TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
-    std::vector<TVariant> values;
-    values.reserve(static_cast<std::size_t>(delta.FieldTotal()));
-    delta.FieldBlanks(blanks_);
-    const std::vector<std::uint32_t>& blanks = blanks_;
-    for (int i = 0; i < delta.FieldTotal(); ++i) {
-        const TField& field = delta.FieldAt(i);
-        const std::uint32_t blank = blanks[static_cast<std::size_t>(i)];
-        if (blank == BLANK_NOTCHANGED) values.push_back(asNew ? TVariant() : TVariant::Null());
-        else if (blank != BLANK_NONE) values.push_back(TVariant::Null());
-        else values.push_back(field.VariantValue());
+namespace {
+
+// Types whose "= ?" is the very equality a unique index keeps apart. Floating values may meet a
+// column of another type in a rounded form, and the driver widens a time comparison to a range.
+bool ExactlyCompared(TFieldType type) {
+    switch (type) {
+    case ftString: case ftFixedChar: case ftWideString: case ftGuid:
+    case ftSmallint: case ftInteger: case ftWord: case ftLargeint: case ftAutoInc:
+    case ftBCD: case ftFMTBcd: case ftBoolean:
+        return true;
+    default:
+        return false;
     }
-    return values;
 }
 
-std::vector<TResolverField> TSQLResolver::FieldsOf(std::vector<TVariant> oldValues,
-                                                   std::vector<TVariant> newValues) const {
-    TPacketDataSet& delta = const_cast<TUpdateTree&>(tree_).Delta();
-    std::vector<TResolverField> fields;
-    fields.reserve(static_cast<std::size_t>(delta.FieldTotal()));
-    for (int i = 0; i < delta.FieldTotal(); ++i) {
-        const TField& field = delta.FieldAt(i);
-        const auto index = static_cast<std::size_t>(i);
-        TResolverField f;
-        f.Name = columnNames_[index];
+}  // namespace
+
+void TSQLResolver::FindUniqueKeys() {
+    uniqueKeys_.clear();
+    if (!guardRows_ || info_.QuoteChar.empty()) return;
+    sql::TCustomSQLDataSet& source = *tree_.Source();
+    const std::vector<sql::TIndexDef>* defs = nullptr;
+    try {
+        defs = &source.IndexDefs();
+    } catch (const std::exception&) {
+        return;  // without the indexes every row keeps its savepoint
+    }
+    // The indexes must be those of the table the statements write to.
+    const std::string& table = source.IndexDefsTable();
+    if (table.empty() || table.find(info_.QuoteChar) != std::string::npos ||
+        info_.QuotedTableName != info_.QuoteChar + table + info_.QuoteChar)
+        return;
+    for (const sql::TIndexDef& index : *defs) {
+        if (!index.Options.Contains(sql::ixUnique)) continue;
+        std::vector<std::size_t> key;
+        bool complete = !index.Fields.empty();
+        for (const std::string& column : SplitKeyNames(index.Fields)) {
+            const auto found = std::find(columnNames_.begin(), columnNames_.end(), column);
+            if (found == columnNames_.end()) {
+                complete = false;
+                break;
+            }
+            key.push_back(static_cast<std::size_t>(found - columnNames_.begin()));
+        }
+        if (complete && !key.empty()) uniqueKeys_.push_back(std::move(key));
+    }
+}
+
+bool TSQLResolver::AtMostOneRow(const std::vector<TResolverField>& fields) const {
+    const TUpdateMode mode = provider_.UpdateMode();
+    for (const std::vector<std::size_t>& key : uniqueKeys_) {
+        const bool covered = std::all_of(key.begin(), key.end(), [&](std::size_t i) {
+            return i < fields.size() && ExactlyCompared(fields[i].DataType) &&
+                   ComparedWithValue(info_, fields[i], mode);
+        });
+        if (covered) return true;
+    }
+    return false;
+}
+
+void TSQLResolver::ReadValues(bool asNew, TVariant TResolverField::*slot) {
+    TPacketDataSet& delta = tree_.Delta();
+    delta.FieldBlanks(blanks_);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const std::uint32_t blank = blanks_[i];
+        TVariant& value = fields_[i].*slot;
+        if (blank == BLANK_NOTCHANGED) value = asNew ? TVariant() : TVariant::Null();
+        else if (blank != BLANK_NONE) value = TVariant::Null();
+        else value = delta.FieldAt(static_cast<int>(i)).VariantValue();
+    }
+}
+
+void TSQLResolver::PrepareRowFields() {
+    TPacketDataSet& delta = tree_.Delta();
+    const auto total = static_cast<std::size_t>(delta.FieldTotal());
+    fields_.resize(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        const TField& field = delta.FieldAt(static_cast<int>(i));
+        TResolverField& f = fields_[i];
+        f.Name = columnNames_[i];
         f.DataType = field.DataType();
         f.Size = field.Size();
         f.DataSize = field.DataSize();
+        f.FixedChar = false;
         if (IsStringType(field.DataType()))
             if (const auto* text = dynamic_cast<const TStringField*>(&field)) f.FixedChar = text->FixedChar();
         f.IsBlob = field.IsBlob();
         f.ProviderFlags = field.ProviderFlags();
         f.ReadOnly = field.ReadOnly();
         f.FieldKind = field.FieldKind();
-        f.ServerCalc = serverCalc_[index];
-        if (index < oldValues.size()) f.OldValue = std::move(oldValues[index]);
-        if (index < newValues.size()) f.NewValue = std::move(newValues[index]);
-        fields.push_back(std::move(f));
+        f.ServerCalc = serverCalc_[i];
     }
-    return fields;
+    // Texts already made stay good while the table and the columns they name stay the same.
+    const bool sameInfo = info_.IsSQLBased == textInfo_.IsSQLBased && info_.QuoteChar == textInfo_.QuoteChar &&
+                          info_.QuotedTableName == textInfo_.QuotedTableName &&
+                          info_.TablePrefix == textInfo_.TablePrefix &&
+                          info_.HasObjectFields == textInfo_.HasObjectFields;
+    if (!sameInfo || columnNames_ != textColumns_) {
+        statementTexts_.clear();
+        textInfo_ = info_;
+        textColumns_ = columnNames_;
+    }
 }
 
 bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo) {
@@ -304,13 +376,25 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
         if (kind == ukDelete && options.Contains(poDisableDeletes)) DatabaseError("Deletes are not allowed");
         if (!tree_.Source()->PSUpdateRecord()) {
             if (info_.QuotedTableName.empty()) DatabaseError("Unable to resolve records.  Table name not found.");
-            TGeneratedStatement statement;
-            if (kind == ukInsert) statement = GenerateInsert(info_, fields);
-            else if (kind == ukModify) statement = GenerateUpdate(info_, fields, provider_.UpdateMode());
-            else statement = GenerateDelete(info_, fields, provider_.UpdateMode());
+            // Rows of one shape run one text: it is made once, and only the parameters per row.
+            const TUpdateMode mode = provider_.UpdateMode();
+            StatementShape(kind, info_, fields, mode, shape_);
+            auto known = statementTexts_.find(shape_);
+            if (known == statementTexts_.end()) {
+                TGeneratedStatement statement;
+                if (kind == ukInsert) statement = GenerateInsert(info_, fields);
+                else if (kind == ukModify) statement = GenerateUpdate(info_, fields, mode);
+                else statement = GenerateDelete(info_, fields, mode);
+                if (statementTexts_.size() >= kKeptTexts) statementTexts_.clear();
+                known = statementTexts_.emplace(shape_, statement.Empty() ? std::string() : statement.Text()).first;
+            }
             // An INSERT writes one row or fails whole, and a refused statement is undone by the
-            // database itself; only an UPDATE or DELETE can leave rows that must be taken back.
-            if (!statement.Empty()) RunStatement(statement, guardRows_ && kind != ukInsert);
+            // database itself; only an UPDATE or DELETE that could match several rows can leave
+            // rows that must be taken back.
+            if (!known->second.empty()) {
+                StatementParams(shape_, fields, params_);
+                RunStatement(known->second, guardRows_ && kind != ukInsert && !AtMostOneRow(fields));
+            }
         }
         return true;
     } catch (...) {
@@ -338,15 +422,12 @@ namespace {
 constexpr std::string_view kRowSavepoint = "APPLY_ROW";
 }
 
-void TSQLResolver::RunStatement(TGeneratedStatement& statement, bool guarded) {
-    sql::TParams params;
-    params.Reserve(static_cast<int>(statement.Params.size()));
-    for (TStatementParam& p : statement.Params) params.AddValue(std::move(p.Value), p.DataType);
+void TSQLResolver::RunStatement(const std::string& text, bool guarded) {
     sql::TCustomSQLDataSet& source = *tree_.Source();
     sql::TSQLConnection* connection = source.SQLConnection();
     guarded = guarded && connection != nullptr && connection->TransactionActive();
     if (guarded) connection->Savepoint(kRowSavepoint);
-    const int rows = source.PSExecuteStatement(statement.Text(), &params);
+    const int rows = source.PSExecuteStatement(text, &params_);
     if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
         // Every row it touched must be undone before anything else runs: behind a savepoint
         // this row's statement alone, otherwise the whole transaction.

@@ -19,6 +19,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnwick::provider {
@@ -100,6 +101,18 @@ struct TGeneratedStatement {
 bool FieldWritten(const TResolverField& field);
 bool FieldCompared(const TResolverField& field, TUpdateMode mode, bool withSizeLimit = true);
 TStatementParam MakeParam(const TResolverField& field, const TVariant& value);
+// True when the WHERE clause of an UPDATE or DELETE compares the field with its old value
+// ("= ?"), not with "is null" and not at all.
+bool ComparedWithValue(const TSQLInfo& info, const TResolverField& field, TUpdateMode mode);
+
+// The shape of a row's statement of that kind: what it does with each field (written, compared
+// with a value, compared with null). Statements of one shape have one text; only the values of
+// their parameters differ.
+void StatementShape(TUpdateKind kind, const TSQLInfo& info, const std::vector<TResolverField>& fields,
+                    TUpdateMode mode, std::string& shape);
+// The parameters of the statement of `shape` for these fields, as the generator below makes them
+// (kind and value), into `params`, whose items are reused.
+void StatementParams(const std::string& shape, const std::vector<TResolverField>& fields, sql::TParams& params);
 
 // Empty when no field was changed. The WHERE builders fail with "Unable to find record.  No key
 // specified" when no field qualifies.
@@ -177,14 +190,22 @@ private:
     void PrepareFields();
     void PrepareInfo();
     void MarkKeyFields();
-    std::vector<TResolverField> FieldsOf(std::vector<TVariant> oldValues,
-                                         std::vector<TVariant> newValues) const;
-    std::vector<TVariant> RowValues(bool asNew) const;
+    // The fields of the delta for its rows, without values; the kept texts are dropped when the
+    // table or the columns changed since the last apply.
+    void PrepareRowFields();
+    // The values of the current delta row into `slot` of every field (asNew: the new values).
+    void ReadValues(bool asNew, TVariant TResolverField::*slot);
+    // The unique indexes of the statement's table whose every column is a delta field, as lists
+    // of field positions (only worked out when rows are guarded).
+    void FindUniqueKeys();
+    // True when the row's UPDATE or DELETE compares every column of one of those indexes with a
+    // value, so that it cannot touch more than one row.
+    bool AtMostOneRow(const std::vector<TResolverField>& fields) const;
     // Resolves one row; answers false when resolving must stop.
     bool ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo);
-    // Runs the statement; its parameter values are handed over (moved out). `guarded`: a
-    // savepoint is set first and taken back when the statement affected several rows.
-    void RunStatement(TGeneratedStatement& statement, bool guarded);
+    // Runs the text with params_. `guarded`: a savepoint is set first and taken back when the
+    // statement affected several rows.
+    void RunStatement(const std::string& text, bool guarded);
     void ReadConflictValues(std::vector<TResolverField>& fields, std::vector<std::vector<std::uint8_t>>& current,
                             std::vector<bool>& currentSet);
     void LogError(const EUpdateError& error, TResolverResponse response, int recordNo,
@@ -194,8 +215,18 @@ private:
     TUpdateTree tree_;
     TSQLInfo info_;
     std::vector<std::string> columnNames_;
+    std::vector<std::pair<std::string, std::string>> origins_;  // a field's origin, its column part
     mutable std::vector<std::uint32_t> blanks_;  // field states of the row being read
     std::vector<bool> serverCalc_;
+    std::vector<std::vector<std::size_t>> uniqueKeys_;
+    std::vector<TResolverField> fields_;  // the delta's fields with the values of the row in hand
+    // Statement texts by shape, for the table and columns of textInfo_ and textColumns_.
+    static constexpr std::size_t kKeptTexts = 64;
+    std::unordered_map<std::string, std::string> statementTexts_;
+    TSQLInfo textInfo_;
+    std::vector<std::string> textColumns_;
+    std::string shape_;
+    sql::TParams params_;
     int limit_ = 0;
     int errorCount_ = 0;
     bool guardRows_ = false;

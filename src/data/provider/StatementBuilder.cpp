@@ -13,7 +13,11 @@
 
 #include "base/DatabaseError.h"
 
+#include <algorithm>
+
 namespace tarnwick::provider {
+
+using sql::TParam;
 
 namespace {
 
@@ -127,11 +131,58 @@ bool FieldCompared(const TResolverField& field, TUpdateMode mode, bool withSizeL
     return !withSizeLimit || field.DataSize < kMaxComparedDataSize;
 }
 
+bool ComparedWithValue(const TSQLInfo& info, const TResolverField& field, TUpdateMode mode) {
+    return FieldCompared(field, mode) && !OldValueIsNull(info, field);
+}
+
+namespace {
+
+TFieldType ParamType(const TResolverField& field) {
+    if (field.DataType == ftString && field.FixedChar) return ftFixedChar;
+    if (field.DataType == ftMemo && field.Size >= 256) return ftString;
+    return field.DataType;
+}
+
+// What a statement does with a field, one letter per field of a shape.
+constexpr unsigned kWritten = 1, kComparedWithValue = 2, kComparedWithNull = 4;
+
+}  // namespace
+
+void StatementShape(TUpdateKind kind, const TSQLInfo& info, const std::vector<TResolverField>& fields,
+                    TUpdateMode mode, std::string& shape) {
+    shape.assign(1, static_cast<char>('0' + kind));
+    for (const TResolverField& field : fields) {
+        unsigned use = 0;
+        if (kind != ukDelete && FieldWritten(field)) use |= kWritten;
+        if (kind != ukInsert && FieldCompared(field, mode))
+            use |= OldValueIsNull(info, field) ? kComparedWithNull : kComparedWithValue;
+        shape += static_cast<char>('A' + use);
+    }
+}
+
+void StatementParams(const std::string& shape, const std::vector<TResolverField>& fields, sql::TParams& params) {
+    int count = 0;
+    const std::size_t n = std::min(fields.size(), shape.size() > 0 ? shape.size() - 1 : 0);
+    const auto add = [&](const TResolverField& field, const TVariant& value) {
+        if (count < params.Count()) {
+            TParam& param = params[count];
+            if (value.IsEmpty()) param.SetValue(TVariant::Null(), ParamType(field));
+            else param.SetValue(value, ParamType(field));
+        } else {
+            params.AddValue(value.IsEmpty() ? TVariant::Null() : value, ParamType(field));
+        }
+        ++count;
+    };
+    for (std::size_t i = 0; i < n; ++i)
+        if ((static_cast<unsigned>(shape[i + 1] - 'A') & kWritten) != 0) add(fields[i], fields[i].NewValue);
+    for (std::size_t i = 0; i < n; ++i)
+        if ((static_cast<unsigned>(shape[i + 1] - 'A') & kComparedWithValue) != 0) add(fields[i], fields[i].OldValue);
+    params.Truncate(count);
+}
+
 TStatementParam MakeParam(const TResolverField& field, const TVariant& value) {
     TStatementParam param;
-    param.DataType = field.DataType;
-    if (field.DataType == ftString && field.FixedChar) param.DataType = ftFixedChar;
-    if (field.DataType == ftMemo && field.Size >= 256) param.DataType = ftString;
+    param.DataType = ParamType(field);
     param.Value = value.IsEmpty() ? TVariant::Null() : value;
     param.Size = field.DataSize;
     if (field.DataType == ftBCD || field.DataType == ftFMTBcd) param.NumericScale = field.Size;

@@ -203,6 +203,7 @@ void TCustomSQLDataSet::ReleaseStatement() {
     fieldDefsValid_ = false;
     indexDefs_.clear();
     indexDefsLoaded_ = false;
+    indexTable_.clear();
 }
 
 void TCustomSQLDataSet::BindParams(const TParams& params) {
@@ -270,9 +271,10 @@ int TCustomSQLDataSet::RunSQL(bool direct) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// ExecuteStatement of the connection: a throw-away dataset runs one statement.
+// ExecuteStatement of the connection. Statements run on a command the connection keeps; a clone
+// connection or a missing driver connection take the way of a dataset of its own.
 
-int TSQLConnection::ExecuteStatement(const std::string& sql, TParams* params) {
+int TSQLConnection::ExecuteStatementAlone(const std::string& sql, TParams* params) {
     TCustomSQLDataSet statement(nullptr);
     statement.SetSQLConnection(this);
     EnsureConnected();
@@ -297,6 +299,87 @@ int TSQLConnection::ExecuteStatement(const std::string& sql, TParams* params) {
     code = command->Execute(&made);
     std::unique_ptr<ISQLCursor> cursor(made);
     if (code != kSQLSuccess) RaiseDriverError(code, TErrorSource::eSourceCommand, command);
+    std::uint32_t rows = 0;
+    code = command->GetRowsAffected(&rows);
+    if (code != kSQLSuccess) RaiseDriverError(code, TErrorSource::eSourceCommand, command);
+    return static_cast<int>(rows);
+}
+
+int TSQLConnection::ExecuteStatement(const std::string& sql, TParams* params) {
+    EnsureConnected();
+    // What a dataset's statement would do first: a clone connection when this one is taken.
+    const bool needClone = MaxStmtsPerConn() > 0 && ActiveStatements() >= MaxStmtsPerConn() &&
+                           !TransactionActive() && AutoClone();
+    ISQLConnection* const driverConnection = DriverConnection();
+    if (needClone || driverConnection == nullptr || sql.empty()) return ExecuteStatementAlone(sql, params);
+    SetActiveStatements(0);
+
+    TBusyCursor busy;
+    SetConnectionState(TConnectionState::csStateExecuting);
+    struct Afterwards {
+        TSQLConnection& connection;
+        ~Afterwards() {
+            connection.SetConnectionState(TConnectionState::csStateOpen);
+            // The statement goes back to the driver as a freed command's would; a command that
+            // failed is not used again.
+            if (std::uncaught_exceptions() > exceptions) connection.DropRunner();
+            else if (connection.runner_.Command)
+                (void)connection.runner_.Command->SetOption(kCommReleaseStatement, 1);
+        }
+        int exceptions = std::uncaught_exceptions();
+    } afterwards{*this};
+
+    TStatementRunner& run = runner_;
+    if (!run.Command || run.Owner != driverConnection) {
+        DropRunner();
+        ISQLCommand* made = nullptr;
+        const SQLResult code = driverConnection->GetSQLCommand(&made);
+        std::unique_ptr<ISQLCommand> command(made);
+        if (code != kSQLSuccess || !command) return ExecuteStatementAlone(sql, params);
+        run.Command = std::move(command);
+        run.Owner = driverConnection;
+    }
+    if (!run.Value) run.Value = std::make_unique<TParamDriverValue>();
+    ISQLCommand* const command = run.Command.get();
+
+    const std::string& rowsetText = RowsetSizeText();
+    if (!run.RowsetKnown || rowsetText != run.RowsetText) {
+        run.Rowset = IntegerOf(rowsetText).value_or(kDefaultRowsetSize);
+        run.RowsetText = rowsetText;
+        run.RowsetKnown = true;
+    }
+    command->SetOption(kCommRowsetSize, run.Rowset);
+
+    const bool withParams = params != nullptr && !params->Empty();
+    if (withParams && (sql != run.Sql || QuoteChar() != run.Quote)) {
+        run.Text = ReplaceParamMarkers(sql, QuoteChar());
+        run.Sql = sql;
+        run.Quote = QuoteChar();
+    }
+    const std::string& text = withParams ? run.Text : sql;
+    const auto count = static_cast<std::uint16_t>(withParams ? params->Count() : 0);
+    SQLResult code = command->Prepare(text.c_str(), count);
+    if (code != kSQLSuccess) RaiseDriverError(code, TErrorSource::eSourceCommand, command);
+
+    TParamDriverValue& value = *run.Value;
+    for (int i = 0; i < count; ++i) {
+        const TParam& param = (*params)[i];
+        ParamDriverValue(param, value);
+        const TParamType type = param.ParamType() == ptUnknown ? ptInput : param.ParamType();
+        code = command->SetParameter(static_cast<std::uint16_t>(i + 1), 0, static_cast<std::uint16_t>(type),
+                                     value.LogType, value.SubType, value.Precision, value.Scale, value.Length,
+                                     value.IsNull ? nullptr : value.Buffer.data(), value.IsNull ? 1 : 0);
+        // Refused values are reported as a dataset reports them: with no earlier text behind.
+        if (code != kSQLSuccess)
+            throw EDatabaseError(AssembleDriverError(code, StaticDriverErrorText(code),
+                                                     ServerDriverErrorText(command), std::string()));
+    }
+
+    ISQLCursor* made = nullptr;
+    code = command->Execute(&made);
+    std::unique_ptr<ISQLCursor> cursor(made);
+    if (code != kSQLSuccess) RaiseDriverError(code, TErrorSource::eSourceCommand, command);
+    cursor.reset();
     std::uint32_t rows = 0;
     code = command->GetRowsAffected(&rows);
     if (code != kSQLSuccess) RaiseDriverError(code, TErrorSource::eSourceCommand, command);
@@ -695,6 +778,7 @@ const std::vector<TIndexDef>& TCustomSQLDataSet::IndexDefs() {
 
 void TCustomSQLDataSet::LoadIndexDefs() {
     indexDefs_.clear();
+    indexTable_.clear();
     std::string tableName;
     std::string writtenName;  // a quoted name stays quoted: the server keeps its letter case
     // A text that runs as the very statement the kept indexes were read for names their table.
@@ -726,6 +810,7 @@ void TCustomSQLDataSet::LoadIndexDefs() {
         indexMemo_.CatalogVersion == catalogVersion && indexMemo_.WrittenTable == writtenName &&
         indexMemo_.Schema == schemaName_ && indexMemo_.FieldNames == fieldNames) {
         indexDefs_ = indexMemo_.Defs;
+        indexTable_ = indexMemo_.CatalogTable;
         indexDefsLoaded_ = true;
         return;
     }
@@ -820,9 +905,10 @@ void TCustomSQLDataSet::LoadIndexDefs() {
         indexDefs_.push_back(def);
     }
     indexDefsLoaded_ = true;
+    indexTable_ = tableName;
     if (catalogVersion >= 0)
-        indexMemo_ = {driverConnection, catalogVersion, serial,      memoTable,
-                      schemaName_,      std::move(fieldNames), indexDefs_, writtenName};
+        indexMemo_ = {driverConnection, catalogVersion, serial,      memoTable,   schemaName_,
+                      std::move(fieldNames), indexDefs_, writtenName, tableName};
 }
 
 // The names the indexes are checked against (IsDatasetField), one string.

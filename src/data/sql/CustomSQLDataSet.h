@@ -81,6 +81,9 @@ public:
     // Index metadata of a single-table statement (loaded on the first request).
     const std::vector<TIndexDef>& IndexDefs();
     bool IndexDefsLoaded() const { return indexDefsLoaded_; }
+    // The table, as the catalog names it, that the loaded index definitions were read for; empty
+    // while none are loaded or the text names no single table.
+    const std::string& IndexDefsTable() const { return indexTable_; }
 
     // Provider support.
     // A non-empty text becomes the command text (the kinds that take one override this).
@@ -198,6 +201,7 @@ private:
     std::uint64_t StatementSerial() const;
     std::vector<TIndexDef> indexDefs_;
     bool indexDefsLoaded_ = false;
+    std::string indexTable_;  // see IndexDefsTable
     // The indexes last read from the catalog, kept past the release of the statement: a new
     // text on the same table over the same fields, the catalog unchanged since, has the same.
     struct TIndexDefsMemo {
@@ -209,6 +213,7 @@ private:
         std::string FieldNames;
         std::vector<TIndexDef> Defs;
         std::string WrittenTable;  // Table as the text writes it (a quoted name in its quotes)
+        std::string CatalogTable;  // the name the indexes were read under
     };
     TIndexDefsMemo indexMemo_;
     std::string DatasetFieldNames() const;

@@ -77,6 +77,10 @@ public:
     TParam& AddValue(const TVariant& value, TFieldType type);
     TParam& AddValue(TVariant&& value, TFieldType type);
     void Clear() { items_.clear(); }
+    // Keeps the first `count` parameters (fewer: nothing changes).
+    void Truncate(int count) {
+        if (count >= 0 && static_cast<std::size_t>(count) < items_.size()) items_.resize(static_cast<std::size_t>(count));
+    }
     // The first parameter of that name (ASCII letters without case), or null.
     TParam* FindParam(const std::string& name);
     // Like FindParam; fails with "Parameter '%s' not found".

@@ -9,6 +9,7 @@
 #include "base/Exception.h"
 #include "base/Text.h"
 #include "data/sql/DriverError.h"
+#include "data/sql/Params.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/SettingsStore.h"
 
@@ -78,6 +79,7 @@ TSQLConnection::~TSQLConnection() {
     } catch (const std::exception&) {
         // Nothing can report a failed disconnect while the connection goes away.
     }
+    DropRunner();
     // Datasets still registered must not call back into a connection that is gone.
     for (auto* client : std::vector<ISQLConnectionClient*>(clients_)) client->ConnectionDestroyed();
     clients_.clear();
@@ -293,7 +295,15 @@ void TSQLConnection::ReadCapabilities(const std::string& userName) {
                                &length);
 }
 
+TSQLConnection::TStatementRunner::~TStatementRunner() = default;
+
+void TSQLConnection::DropRunner() noexcept {
+    runner_.Command.reset();
+    runner_.Owner = nullptr;
+}
+
 void TSQLConnection::DoDisconnect() {
+    DropRunner();  // its command is the driver's: it goes before the driver does
     if (driver_ != nullptr) {
         state_ = TConnectionState::csStateDisconnecting;
         for (auto* client : std::vector<ISQLConnectionClient*>(clients_)) client->CloseForDisconnect();

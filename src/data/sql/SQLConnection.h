@@ -18,6 +18,7 @@
 namespace tarnwick::sql {
 
 class TParams;  // statement parameters (data/sql, statement side)
+struct TParamDriverValue;
 
 enum class TConnectionState {
     csStateClosed,
@@ -214,6 +215,24 @@ private:
     bool autoClone_ = true;
     TSQLConnection* cloneParent_ = nullptr;
     std::vector<ISQLConnectionClient*> clients_;
+
+    // ExecuteStatement's command, kept between statements on the driver connection that made it
+    // (its prepared statement is let go after every run), and what it reuses: the last text with
+    // its markers replaced, the parsed rowset size and the room for a parameter's driver form.
+    struct TStatementRunner {
+        std::unique_ptr<sqlfb::ISQLCommand> Command;
+        sqlfb::ISQLConnection* Owner = nullptr;
+        std::string Sql, Quote, Text;
+        std::string RowsetText;
+        int Rowset = 0;
+        bool RowsetKnown = false;
+        std::unique_ptr<TParamDriverValue> Value;
+        ~TStatementRunner();
+    };
+    TStatementRunner runner_;
+    // Runs the statement the way a dataset of its own would (clone connections, odd states).
+    int ExecuteStatementAlone(const std::string& sql, TParams* params);
+    void DropRunner() noexcept;
 };
 
 }  // namespace tarnwick::sql

@@ -38,12 +38,41 @@ CREATE TABLE LOOSE_ROWS (
   CODE VARCHAR(10),
   QTY  INTEGER
 );
+CREATE INDEX LOOSE_ROWS_CODE ON LOOSE_ROWS (CODE);
+CREATE TABLE CODED_ROWS (
+  CODE VARCHAR(10) UNIQUE,
+  QTY  INTEGER
+);
+CREATE TABLE WATCHED (
+  ID  VARCHAR(10) NOT NULL PRIMARY KEY,
+  QTY INTEGER
+);
+CREATE TABLE TALLY (
+  N INTEGER
+);
 )";
 
 struct Refusal {
     std::string message;
     TUpdateKind kind;
     TReconcileAction proposed;
+};
+
+// An SQL dataset whose caller marks one more field as key by hand after every open.
+class HandKeyedSQLDataSet : public TSQLDataSet {
+public:
+    using TSQLDataSet::TSQLDataSet;
+    std::string HandKey;
+
+protected:
+    void AfterOpenDone() override {
+        TSQLDataSet::AfterOpenDone();
+        if (TField* field = FindFieldNamed(HandKey)) {
+            TProviderFlags flags = field->ProviderFlags();
+            flags.Include(pfInKey);
+            field->SetProviderFlags(flags);
+        }
+    }
 };
 
 class CommandDataSetTest : public ::testing::Test {
@@ -57,6 +86,7 @@ protected:
     void SetUp() override {
         Run("DELETE FROM PRODUCT");
         Run("DELETE FROM LOOSE_ROWS");
+        Run("DELETE FROM CODED_ROWS");
         Run("INSERT INTO PRODUCT (PROD_ID, PROD_NAME, TAX_TYPE, PRICE, NOW_QTY, ON_SALE, SERIAL_NO, UPDATED_AT, NOTE) "
             "VALUES ('P1', '綠茶', 'T', 25.50, 7, TRUE, 9000000000, '2026-12-10 08:30:00', '冷泡')");
         Run("INSERT INTO PRODUCT (PROD_ID, PROD_NAME, PRICE, NOW_QTY) VALUES ('P2', 'Black tea', 30, 3)");
@@ -68,7 +98,7 @@ protected:
     }
 
     // The components, owned by one owner like the window's.
-    void Build(provider::TProviderOptions options = {provider::poAllowCommandText}) {
+    void Build(provider::TProviderOptions options = {provider::poAllowCommandText}, const std::string& handKey = {}) {
         owner_ = std::make_unique<TComponent>();
         connection_ = &TComponent::Create<TSQLConnection>(*owner_);
         connection_->SetName("SQLConnection1");
@@ -76,7 +106,9 @@ protected:
         connection_->SetDriverName("Firebird");
         connection_->SetLoadParamsOnConnect(true);
         connection_->SetLoginPrompt(false);
-        sqlDataSet_ = &TComponent::Create<TSQLDataSet>(*owner_);
+        auto& sqlDataSet = TComponent::Create<HandKeyedSQLDataSet>(*owner_);
+        sqlDataSet.HandKey = handKey;
+        sqlDataSet_ = &sqlDataSet;
         sqlDataSet_->SetName("SQLDataSet2");
         sqlDataSet_->SetSQLConnection(connection_);
         sqlDataSet_->SetMaxBlobSize(-1);
@@ -326,6 +358,134 @@ TEST_F(CommandDataSetTest, UpdateOfTwoRowsIsTakenBackAlone) {
     ASSERT_TRUE(connection_->TransactionActive());
     connection_->CommitTransaction(connection_->DefaultTransactionDesc());
     EXPECT_EQ(Value("SELECT LIST(CODE || QTY, ',') FROM (SELECT CODE, QTY FROM LOOSE_ROWS ORDER BY 1, 2)"), "A1,A1,B7,C3,D4");
+}
+
+// Inside the caller's transaction a row's statement runs behind a savepoint only when it could
+// touch several rows; an update or delete found by the whole of a unique index cannot.
+TEST_F(CommandDataSetTest, RowSavepointOnlyWhereSeveralRowsCouldMatch) {
+    struct Case {
+        const char* what;
+        const char* row;  // inserted first
+        const char* select;
+        bool savepoint;
+    } cases[] = {
+        {"primary key", nullptr, "SELECT * FROM PRODUCT where PROD_ID = 'P2'", false},
+        {"unique column", "INSERT INTO CODED_ROWS VALUES ('A', 1)", "SELECT * FROM CODED_ROWS", false},
+        {"unique column, old value null", "INSERT INTO CODED_ROWS VALUES (NULL, 1)", "SELECT * FROM CODED_ROWS", true},
+        {"only a non-unique index", "INSERT INTO LOOSE_ROWS VALUES ('A', 1)", "SELECT * FROM LOOSE_ROWS", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        if (c.row) Run(c.row);
+        Build();
+        refusals_.clear();
+        OpenWith(c.select);
+        cds_->BeginEdit();
+        cds_->FieldNamed(std::string(c.select).find("PRODUCT") != std::string::npos ? "NOW_QTY" : "QTY")
+            .SetVariantValue(TVariant(std::int32_t{8}));
+        cds_->PostRecord();
+        connection_->BeginTransaction(connection_->DefaultTransactionDesc());
+        EXPECT_EQ(cds_->ApplyChanges(0), 0);
+        EXPECT_TRUE(refusals_.empty());
+        // Only a savepoint set by the apply can be gone back to.
+        const std::string back =
+            MessageOf([&] { connection_->ExecuteStatement("ROLLBACK TO SAVEPOINT APPLY_ROW", nullptr); });
+        EXPECT_EQ(back == "(no error)", c.savepoint) << back;
+        connection_->RollbackTransaction(connection_->DefaultTransactionDesc());
+        owner_.reset();
+    }
+}
+
+// A key set by hand on a column whose value several rows share: the update that matched them all
+// is taken back alone, and the caller's transaction and its work stay.
+TEST_F(CommandDataSetTest, HandSetKeyOverSharedValuesUndoesThatRowAlone) {
+    Build({provider::poAllowCommandText}, "CODE");
+    provider_->SetUpdateMode(provider::upWhereKeyOnly);
+    Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
+    Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
+    Run("INSERT INTO LOOSE_ROWS VALUES ('B', 1)");
+    OpenWith("SELECT * FROM LOOSE_ROWS where CODE = 'A'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{9}));
+    cds_->PostRecord();
+    connection_->BeginTransaction(connection_->DefaultTransactionDesc());
+    connection_->ExecuteStatement("INSERT INTO LOOSE_ROWS VALUES ('D', 4)", nullptr);
+    EXPECT_EQ(cds_->ApplyChanges(0), 1);
+    ASSERT_EQ(refusals_.size(), 1u);
+    EXPECT_EQ(refusals_[0].message, "Update affected more than 1 record.");
+    ASSERT_TRUE(connection_->TransactionActive());
+    connection_->CommitTransaction(connection_->DefaultTransactionDesc());
+    EXPECT_EQ(Value("SELECT LIST(CODE || QTY, ',') FROM (SELECT CODE, QTY FROM LOOSE_ROWS ORDER BY 1, 2)"), "A1,A1,B1,D4");
+}
+
+// The rows a trigger changes in other tables are not counted as rows the statement affected: an
+// update or delete of one row reports one, so the rule above never mistakes it for several.
+TEST_F(CommandDataSetTest, RowsChangedByTriggersAreNotCounted) {
+    Build();
+    connection_->ExecuteStatement("CREATE OR ALTER TRIGGER WATCHED_TALLY FOR WATCHED AFTER UPDATE OR DELETE AS "
+                                  "BEGIN UPDATE TALLY SET N = N + 1; END",
+                                  nullptr);
+    Run("DELETE FROM TALLY");
+    Run("DELETE FROM WATCHED");
+    for (int i = 0; i < 3; ++i) Run("INSERT INTO TALLY VALUES (0)");
+    Run("INSERT INTO WATCHED VALUES ('W1', 1)");
+    Run("INSERT INTO WATCHED VALUES ('W2', 2)");
+    connection_->BeginTransaction(connection_->DefaultTransactionDesc());
+    sql::TParams params;
+    params.AddValue(TVariant("W1"), ftString);
+    EXPECT_EQ(connection_->ExecuteStatement("UPDATE WATCHED SET QTY = 5 WHERE ID = ?", &params), 1);
+    EXPECT_EQ(connection_->ExecuteStatement("DELETE FROM WATCHED WHERE ID = ?", &params), 1);
+    OpenWith("SELECT * FROM WATCHED where ID = 'W2'");
+    cds_->BeginEdit();
+    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{9}));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_TRUE(refusals_.empty());
+    ASSERT_TRUE(connection_->TransactionActive());
+    connection_->CommitTransaction(connection_->DefaultTransactionDesc());
+    EXPECT_EQ(Value("SELECT SUM(N) FROM TALLY"), "9");
+    EXPECT_EQ(Value("SELECT LIST(ID || QTY) FROM WATCHED"), "W29");
+}
+
+// Rows compared with null or with a value, written or not, one table then another: each row
+// runs the statement of its own shape.
+TEST_F(CommandDataSetTest, RowsOfDifferentShapesEachRunTheirOwnStatement) {
+    Build();
+    const auto edit = [&](const char* field, const TVariant& value) {
+        cds_->BeginEdit();
+        cds_->FieldNamed(field).SetVariantValue(value);
+        cds_->PostRecord();
+    };
+    const auto products = [&] {
+        return Value("SELECT LIST(PROD_ID || ':' || COALESCE(TAX_TYPE, '-') || ':' || NOW_QTY || ':' || PROD_NAME, ',') "
+                     "FROM (SELECT * FROM PRODUCT ORDER BY PROD_ID)");
+    };
+    OpenWith("SELECT * FROM PRODUCT ORDER BY PROD_ID");  // P1 has a tax type, P2 and P3 none
+    edit("NOW_QTY", TVariant(std::int32_t{11}));
+    cds_->MoveNext();
+    edit("NOW_QTY", TVariant(std::int32_t{12}));
+    cds_->MoveNext();
+    edit("PROD_NAME", TVariant("Oolong 2"));
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_EQ(products(), "P1:T:11:綠茶,P2:-:12:Black tea,P3:-:1:Oolong 2");
+
+    OpenWith("SELECT * FROM LOOSE_ROWS");
+    cds_->BeginInsert();
+    cds_->FieldNamed("CODE").SetVariantValue(TVariant("L"));
+    cds_->PostRecord();
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+
+    OpenWith("SELECT * FROM PRODUCT ORDER BY PROD_ID");
+    edit("TAX_TYPE", TVariant::Null());
+    cds_->MoveNext();
+    edit("TAX_TYPE", TVariant("X"));
+    cds_->MoveNext();
+    edit("NOW_QTY", TVariant(std::int32_t{13}));
+    EXPECT_EQ(cds_->ApplyChanges(0), 0);
+    EXPECT_TRUE(refusals_.empty());
+    EXPECT_EQ(products(), "P1:-:11:綠茶,P2:X:12:Black tea,P3:-:13:Oolong 2");
+    EXPECT_EQ(Value("SELECT CODE || COALESCE(QTY, 0) FROM LOOSE_ROWS"), "L0");
 }
 
 TEST_F(CommandDataSetTest, MaxErrorsDecidesHowFarAndWhetherToCommit) {

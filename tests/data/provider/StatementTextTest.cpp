@@ -152,6 +152,59 @@ TEST(GeneratedStatementTest, ParameterTypesAndSizes) {
     EXPECT_EQ(s.Params[4].Size, 61);
 }
 
+// The resolver makes a text once per shape and the parameters of each row from the shape: they
+// must be the generator's, in kind, value and order, and rows of one shape must share one text.
+TEST(GeneratedStatementTest, ShapeGivesTheGeneratorsParametersAndText) {
+    const auto generate = [](TUpdateKind kind, const std::vector<TResolverField>& fields, TUpdateMode mode) {
+        if (kind == ukInsert) return GenerateInsert(Info("\""), fields);
+        if (kind == ukModify) return GenerateUpdate(Info("\""), fields, mode);
+        return GenerateDelete(Info("\""), fields, mode);
+    };
+    const auto shapeOf = [](TUpdateKind kind, const std::vector<TResolverField>& fields, TUpdateMode mode) {
+        std::string shape;
+        StatementShape(kind, Info("\""), fields, mode, shape);
+        return shape;
+    };
+    auto typed = Product(TVariant::Null(), TVariant("Tea"));
+    typed.push_back(Field("TAX_TYPE", ftString, TVariant("A"), TVariant("B"), 1));
+    typed.back().FixedChar = true;
+    typed.back().ProviderFlags = TProviderFlags{pfInUpdate, pfInWhere};
+    typed.push_back(Field("NOTE", ftMemo, TVariant("old"), TVariant("new"), 300));
+    struct Case {
+        const char* name;
+        TUpdateKind kind;
+        TUpdateMode mode;
+        std::vector<TResolverField> fields;
+    } cases[] = {
+        {"update", ukModify, upWhereAll, Product()},
+        {"update, null old and new values", ukModify, upWhereAll, Product(TVariant::Null(), TVariant::Null())},
+        {"update by changed fields, typed", ukModify, upWhereChanged, typed},
+        {"insert", ukInsert, upWhereAll, typed},
+        {"delete by key", ukDelete, upWhereKeyOnly, Product()},
+        {"delete by all", ukDelete, upWhereAll, typed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TGeneratedStatement generated = generate(c.kind, c.fields, c.mode);
+        sql::TParams params;  // items left from a longer statement are reused or dropped
+        for (int i = 0; i < 9; ++i) params.AddValue(TVariant(std::int32_t{i}), ftInteger);
+        StatementParams(shapeOf(c.kind, c.fields, c.mode), c.fields, params);
+        ASSERT_EQ(static_cast<std::size_t>(params.Count()), generated.Params.size());
+        for (int i = 0; i < params.Count(); ++i) {
+            const TStatementParam& want = generated.Params[static_cast<std::size_t>(i)];
+            EXPECT_EQ(params[i].DataType(), want.DataType) << i;
+            EXPECT_EQ(params[i].Value(), want.Value) << i;
+        }
+    }
+    // Other values of the same shape: the same text; a null old value: another shape.
+    const auto other = Product(TVariant("Coffee"), TVariant("Black coffee"));
+    EXPECT_EQ(shapeOf(ukModify, other, upWhereAll), shapeOf(ukModify, Product(), upWhereAll));
+    EXPECT_EQ(generate(ukModify, other, upWhereAll).Text(), generate(ukModify, Product(), upWhereAll).Text());
+    EXPECT_NE(shapeOf(ukModify, Product(TVariant::Null(), TVariant("Tea")), upWhereAll),
+              shapeOf(ukModify, Product(), upWhereAll));
+    EXPECT_NE(shapeOf(ukInsert, Product(), upWhereAll), shapeOf(ukModify, Product(), upWhereAll));
+}
+
 TEST(GeneratedStatementTest, MissingKeyAndFlagsThatKeepFieldsOut) {
     auto fields = Product();
     for (auto& f : fields) f.ProviderFlags = TProviderFlags{pfInUpdate};

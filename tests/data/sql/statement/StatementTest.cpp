@@ -200,6 +200,14 @@ TEST_F(SQLStatementTest, ExecuteStatementBindsPositionalParameters) {
     const std::string message = ErrorOf([&] { connection_->ExecuteStatement("update NOPE set A = 1", nullptr); });
     EXPECT_NE(message.find("SQL Server Error: "), std::string::npos) << message;
     EXPECT_EQ(connection_->ConnectionState(), TConnectionState::csStateOpen);
+
+    // After a refused statement and across a reconnect, statements run as before.
+    EXPECT_EQ(connection_->ExecuteStatement("insert into PSALE_SUB (MASTERBILLID, LINE_NO, QTY) values (?, ?, ?)", &params), 1);
+    connection_->Close();
+    TParams key;
+    key.AddValue(TVariant("E"), ftString);
+    EXPECT_EQ(connection_->ExecuteStatement("delete from PSALE_SUB where MASTERBILLID = ?", &key), 1);
+    EXPECT_EQ(connection_->ExecuteStatement("delete from PSALE_SUB where MASTERBILLID = ?", &key), 0);
 }
 
 TEST_F(SQLStatementTest, DataSetParametersAndReopen) {
