@@ -192,12 +192,16 @@ void TCustomClientDataSet::InternalOpen() {
 
     // The engine dataset of the last open, emptied at close, takes a packet of its own shape
     // (the same query for another key) without its fields being made again.
+    bool sameParameters = false;
     if (std::unique_ptr<IDSBase> spare = std::move(spareBase_)) {
         bool replaced = false;
-        if (spare->ReplaceData(packet.data(), packet.size(), replaced) == DBERR_NONE && replaced)
+        if (spare->ReplaceData(packet.data(), packet.size(), replaced) == DBERR_NONE && replaced) {
             base_ = std::move(spare);
+            sameParameters = true;
+        }
     }
     if (!base_) {
+        fieldParamsKnown_ = false;  // a new engine dataset: its parameters are read anew
         std::unique_ptr<IDSBase> base;
         CheckEngine(CreateDSBase(base));
         base_ = std::move(base);
@@ -236,7 +240,7 @@ void TCustomClientDataSet::InternalOpen() {
         defsMadeFrom_ = std::move(descs);
     }
     CreateFields();
-    ApplyFieldParameters();
+    ApplyFieldParameters(sameParameters && sameDescs);
 
     CheckEngine(cursor_->MoveToBOF());
     if (disableStringTrim_) CheckEngine(base_->SetProp(basepropKEEPTRAILINGBLANKS, 1));
@@ -257,7 +261,7 @@ bool TCustomClientDataSet::ReplaceRecords(const std::vector<std::uint8_t>& packe
         FieldAt(i).SetOrigin(std::string());
         FieldAt(i).SetProviderFlags(kDefaultProviderFlags);
     }
-    ApplyFieldParameters();
+    ApplyFieldParameters(true);
     MoveFirst();
     return true;
 }
@@ -310,15 +314,42 @@ void TCustomClientDataSet::ReadPacketOptions() {
     noResetCall_ = BoolParameter(0, "NO_RESET_CALL");
 }
 
-void TCustomClientDataSet::ApplyFieldParameters() {
+void TCustomClientDataSet::ReadFieldParameters() {
+    fieldParams_.assign(engineFieldNo_.empty() ? 1 : engineFieldNo_.size(), {});
+    std::vector<std::string> names;
+    for (int i = 0; i < FieldTotal(); ++i) {
+        const std::uint32_t engineNo = EngineFieldNo(FieldAt(i));
+        if (engineNo == 0) continue;
+        if (fieldParams_.size() <= engineNo) fieldParams_.resize(engineNo + 1);
+        if (base_->GetOptParameterNames(engineNo, names) != DBERR_NONE) continue;
+        TFieldParams& params = fieldParams_[engineNo];
+        for (std::string& name : names) {
+            std::string value;
+            if (base_->GetOptParameter(engineNo, name, value) == DBERR_NONE)
+                params.emplace_back(std::move(name), std::move(value));
+        }
+    }
+    fieldParamsKnown_ = true;
+}
+
+const std::string* TCustomClientDataSet::FieldParameter(std::uint32_t engineNo, std::string_view name) const {
+    if (!fieldParamsKnown_ || engineNo >= fieldParams_.size()) return nullptr;
+    for (const auto& [key, value] : fieldParams_[engineNo])
+        if (key == name) return &value;
+    return nullptr;
+}
+
+void TCustomClientDataSet::ApplyFieldParameters(bool sameParameters) {
+    // A packet of the shape of the last one (the same query for another key, the next delta)
+    // carries the very parameters the engine held before: they are not read again.
+    if (!sameParameters || !fieldParamsKnown_) ReadFieldParameters();
     for (int i = 0; i < FieldTotal(); ++i) {
         TField& field = FieldAt(i);
         const std::uint32_t engineNo = EngineFieldNo(field);
         if (engineNo == 0) continue;
-        std::string value;
-        if (base_->GetOptParameter(engineNo, "ORIGIN", value) == DBERR_NONE) field.SetOrigin(value);
-        if (base_->GetOptParameter(engineNo, "PROVFLAGS", value) == DBERR_NONE)
-            field.SetProviderFlags(TProviderFlags::FromBits(static_cast<std::uint32_t>(std::atoi(value.c_str()))));
+        if (const std::string* origin = FieldParameter(engineNo, "ORIGIN")) field.SetOrigin(*origin);
+        if (const std::string* flags = FieldParameter(engineNo, "PROVFLAGS"))
+            field.SetProviderFlags(TProviderFlags::FromBits(static_cast<std::uint32_t>(std::atoi(flags->c_str()))));
     }
 }
 

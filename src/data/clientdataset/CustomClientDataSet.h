@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -73,6 +75,9 @@ public:
     void CheckEngine(dsengine::DBResult status) const;
     // The engine field number of a field.
     std::uint32_t EngineFieldNo(const TField& field) const;
+    // An optional parameter of a field (engine field number) as the open data carries it; null
+    // when the field has no parameter of that name.
+    const std::string* FieldParameter(std::uint32_t engineNo, std::string_view name) const;
 
 protected:
     void InternalOpen() override;
@@ -108,7 +113,10 @@ private:
     void AddFieldDefs(TFieldDefs& defs, const std::vector<dsengine::DSFLDDesc>& descs, std::size_t& index,
                       int count, int& fieldNo);
     void ReadPacketOptions();
-    void ApplyFieldParameters();
+    // Sets the fields' origins and provider flags from the packet's field parameters;
+    // `sameParameters`: the engine dataset took a packet of the shape of its last one.
+    void ApplyFieldParameters(bool sameParameters);
+    void ReadFieldParameters();
     bool BoolParameter(std::uint32_t fieldNo, const char* name) const;
     // Parses the filter text, then replaces the cursor's filter with it.
     void ActivateFilter(const std::string& text, TFilterOptions options);
@@ -131,6 +139,11 @@ private:
     bool openingFromFile_ = false;
     bool retainOnClose_ = false;
     bool discardOnClose_ = false;
+    // The optional parameters of each field by engine field number, as last read from the engine
+    // dataset; kept while it takes packets of the same shape.
+    using TFieldParams = std::vector<std::pair<std::string, std::string>>;
+    std::vector<TFieldParams> fieldParams_;
+    bool fieldParamsKnown_ = false;
     bool providerEnd_ = false;
     bool cursorReadOnly_ = false;
     bool disableEdits_ = false;

@@ -120,9 +120,12 @@ void TPacketDataSet::FieldBlanks(std::vector<std::uint32_t>& blanks) const {
 }
 
 std::string TPacketDataSet::OptParameter(const TField* field, const char* name) const {
+    if (field) {
+        const std::string* value = FieldParameter(EngineFieldNo(*field), name);
+        return value ? *value : std::string();
+    }
     std::string value;
-    const std::uint32_t no = field ? EngineFieldNo(*field) : 0;
-    if (DSBase()->GetOptParameter(no, name, value) != DBERR_NONE) return {};
+    if (DSBase()->GetOptParameter(0, name, value) != DBERR_NONE) return {};
     return value;
 }
 

@@ -483,6 +483,26 @@ TEST_F(FileDataSet, EditInsertAndPostThroughTheEngine) {
     EXPECT_EQ(ds.FieldNamed("QTY").StringValue(), "7");
 }
 
+// Packets of the same fields whose field parameters differ: each load shows its own origins and
+// provider flags, also when it follows a packet of exactly its own shape.
+TEST_F(FileDataSet, FieldParametersFollowEachLoadedPacket) {
+    const auto packet = [](const char* origin, int flags) {
+        return Packet(std::string("<FIELD attrname=\"ID\" fieldtype=\"string\" WIDTH=\"4\" ORIGIN=\"") + origin +
+                          "\" PROVFLAGS=\"" + std::to_string(flags) + "\"/><FIELD attrname=\"N\" fieldtype=\"i4\"/>",
+                      "<ROW ID=\"A\" N=\"1\"/>");
+    };
+    struct Load { const char* origin; int flags; };
+    int n = 0;
+    for (const Load& load : {Load{"T.ID", 7}, Load{"T.ID", 7}, Load{"U.ID", 3}, Load{"U.ID", 3}, Load{"T.ID", 7}}) {
+        ds.LoadPacketFile(Write("p" + std::to_string(++n) + ".XML", packet(load.origin, load.flags)));
+        EXPECT_EQ(ds.FieldNamed("ID").Origin(), load.origin) << n;
+        EXPECT_EQ(ds.FieldNamed("ID").ProviderFlags().Bits(), static_cast<std::uint32_t>(load.flags)) << n;
+        EXPECT_EQ(ds.FieldNamed("N").Origin(), "") << n;
+        // What a user changes on a field does not outlive its open.
+        ds.FieldNamed("ID").SetOrigin("X.Y");
+    }
+}
+
 TEST_F(FileDataSet, PacketFlagsRefuseChanges) {
     const std::string fields = "<FIELD attrname=\"ID\" fieldtype=\"string\" WIDTH=\"4\"/>";
     ds.LoadPacketFile(Write("a.XML", Packet(fields, "<ROW ID=\"A\"/>", "<PARAMS DISABLE_EDITS=\"TRUE\" DISABLE_INSERTS=\"TRUE\"/>")));
