@@ -396,10 +396,13 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
             // rows that must be taken back.
             if (!known->second.empty()) {
                 StatementParams(shape_, fields, params_);
-                RunStatement(known->second, guardRows_ && kind != ukInsert && !AtMostOneRow(fields));
+                const bool oneRow = kind != ukInsert && AtMostOneRow(fields);
+                RunStatement(known->second, guardRows_ && kind != ukInsert && !oneRow, guardRows_ && oneRow);
             }
         }
         return true;
+    } catch (const EKeyNoLongerUnique&) {
+        throw;  // not this row's failure: the apply ends, and its caller's transaction with it
     } catch (...) {
         failure = std::current_exception();
     }
@@ -425,12 +428,17 @@ namespace {
 constexpr std::string_view kRowSavepoint = "APPLY_ROW";
 }
 
-void TSQLResolver::RunStatement(const std::string& text, bool guarded) {
+void TSQLResolver::RunStatement(const std::string& text, bool guarded, bool unguardedByKey) {
     sql::TCustomSQLDataSet& source = *tree_.Source();
     sql::TSQLConnection* connection = source.SQLConnection();
     guarded = guarded && connection != nullptr && connection->TransactionActive();
     if (guarded) connection->Savepoint(kRowSavepoint);
     const int rows = source.PSExecuteStatement(text, &params_);
+    if (rows > 1 && unguardedByKey && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
+        // A unique key said one row at most (the index must have gone since it was read): without
+        // a savepoint the rows cannot be taken back alone, so nothing of the transaction may stay.
+        throw EKeyNoLongerUnique("Update affected more than 1 record.");
+    }
     if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
         // Every row it touched must be undone before anything else runs: behind a savepoint
         // this row's statement alone, otherwise the whole transaction.

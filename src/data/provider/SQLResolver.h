@@ -48,6 +48,13 @@ private:
     std::exception_ptr original_;
 };
 
+// An UPDATE or DELETE found by a whole unique key, run without a row savepoint, that touched more
+// than one row: the rows cannot be taken back alone, so the apply fails as a whole.
+class EKeyNoLongerUnique : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};
+
 // Wraps a row failure (null: "SQL Error: Error mapping failed") with the previous wrapped failure
 // of the same row (null the first time).
 EUpdateError WrapUpdateError(std::exception_ptr failure, const EUpdateError* previous);
@@ -205,7 +212,9 @@ private:
     bool ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo);
     // Runs the text with params_. `guarded`: a savepoint is set first and taken back when the
     // statement affected several rows.
-    void RunStatement(const std::string& text, bool guarded);
+    // `unguardedByKey`: the caller's transaction must outlive a failed row, but a unique key let
+    // the savepoint go; more than one row then ends the apply as a failure of its own.
+    void RunStatement(const std::string& text, bool guarded, bool unguardedByKey);
     void ReadConflictValues(std::vector<TResolverField>& fields, std::vector<std::vector<std::uint8_t>>& current,
                             std::vector<bool>& currentSet);
     void LogError(const EUpdateError& error, TResolverResponse response, int recordNo,
