@@ -1,6 +1,5 @@
 #include "base/ValueForms.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -134,26 +133,9 @@ std::string BcdToString(const TBcd& bcd) {
     return std::string(text, size);
 }
 
-namespace {
-constexpr std::uint8_t kSpecialBit = 0x40;
-}  // namespace
-
 std::optional<TBcd> BcdNormalize(const TBcd& bcd, int precision, int places) {
     if (precision < 1 || precision > TBcd::kMaxDigits || places < 0 || places > precision)
         return std::nullopt;
-    if (bcd.Precision == precision && bcd.Places() == places && (bcd.SignSpecialPlaces & kSpecialBit) == 0) {
-        // Already of the shape asked for (the common case of a value read from or written to a
-        // field of that shape): the same record with its unused digit places and a zero's sign
-        // cleared, as the digit-by-digit way below would make it.
-        TBcd out = bcd;
-        const auto used = static_cast<std::size_t>(precision / 2);
-        if (precision % 2 != 0) out.Fraction[used] &= 0xF0;
-        std::fill(out.Fraction + used + (precision % 2), out.Fraction + sizeof out.Fraction, std::uint8_t{0});
-        if (out.Negative() && std::all_of(out.Fraction, out.Fraction + sizeof out.Fraction,
-                                          [](std::uint8_t b) { return b == 0; }))
-            out.SignSpecialPlaces &= static_cast<std::uint8_t>(~TBcd::kSignBit);
-        return out;
-    }
     const int srcPlaces = bcd.Places() < bcd.Precision ? bcd.Places() : bcd.Precision;
     const int srcInt = bcd.Precision - srcPlaces;
     DigitText digits;  // integer digits, then exactly `places` decimals

@@ -192,13 +192,10 @@ void TCustomClientDataSet::InternalOpen() {
 
     // The engine dataset of the last open, emptied at close, takes a packet of its own shape
     // (the same query for another key) without its fields being made again.
-    bool sameParameters = false;
     if (std::unique_ptr<IDSBase> spare = std::move(spareBase_)) {
         bool replaced = false;
-        if (spare->ReplaceData(packet.data(), packet.size(), replaced) == DBERR_NONE && replaced) {
+        if (spare->ReplaceData(packet.data(), packet.size(), replaced) == DBERR_NONE && replaced)
             base_ = std::move(spare);
-            sameParameters = true;
-        }
     }
     if (!base_) {
         fieldParamsKnown_ = false;  // a new engine dataset: its parameters are read anew
@@ -240,7 +237,7 @@ void TCustomClientDataSet::InternalOpen() {
         defsMadeFrom_ = std::move(descs);
     }
     CreateFields();
-    ApplyFieldParameters(sameParameters && sameDescs);
+    ApplyFieldParameters();
 
     CheckEngine(cursor_->MoveToBOF());
     if (disableStringTrim_) CheckEngine(base_->SetProp(basepropKEEPTRAILINGBLANKS, 1));
@@ -261,7 +258,7 @@ bool TCustomClientDataSet::ReplaceRecords(const std::vector<std::uint8_t>& packe
         FieldAt(i).SetOrigin(std::string());
         FieldAt(i).SetProviderFlags(kDefaultProviderFlags);
     }
-    ApplyFieldParameters(true);
+    ApplyFieldParameters();
     MoveFirst();
     return true;
 }
@@ -315,7 +312,7 @@ void TCustomClientDataSet::ReadPacketOptions() {
 }
 
 void TCustomClientDataSet::ReadFieldParameters() {
-    fieldParams_.assign(engineFieldNo_.empty() ? 1 : engineFieldNo_.size(), {});
+    fieldParams_.clear();
     std::vector<std::string> names;
     for (int i = 0; i < FieldTotal(); ++i) {
         const std::uint32_t engineNo = EngineFieldNo(FieldAt(i));
@@ -339,10 +336,10 @@ const std::string* TCustomClientDataSet::FieldParameter(std::uint32_t engineNo, 
     return nullptr;
 }
 
-void TCustomClientDataSet::ApplyFieldParameters(bool sameParameters) {
-    // A packet of the shape of the last one (the same query for another key, the next delta)
-    // carries the very parameters the engine held before: they are not read again.
-    if (!sameParameters || !fieldParamsKnown_) ReadFieldParameters();
+void TCustomClientDataSet::ApplyFieldParameters() {
+    // A packet the engine dataset took in place of its last one (the same query for another key,
+    // the next delta) carries the very parameters it held before: they are not read again.
+    if (!fieldParamsKnown_) ReadFieldParameters();
     for (int i = 0; i < FieldTotal(); ++i) {
         TField& field = FieldAt(i);
         const std::uint32_t engineNo = EngineFieldNo(field);

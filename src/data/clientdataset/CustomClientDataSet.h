@@ -113,9 +113,8 @@ private:
     void AddFieldDefs(TFieldDefs& defs, const std::vector<dsengine::DSFLDDesc>& descs, std::size_t& index,
                       int count, int& fieldNo);
     void ReadPacketOptions();
-    // Sets the fields' origins and provider flags from the packet's field parameters;
-    // `sameParameters`: the engine dataset took a packet of the shape of its last one.
-    void ApplyFieldParameters(bool sameParameters);
+    // Sets the fields' origins and provider flags from the packet's field parameters.
+    void ApplyFieldParameters();
     void ReadFieldParameters();
     bool BoolParameter(std::uint32_t fieldNo, const char* name) const;
     // Parses the filter text, then replaces the cursor's filter with it.
@@ -140,7 +139,7 @@ private:
     bool retainOnClose_ = false;
     bool discardOnClose_ = false;
     // The optional parameters of each field by engine field number, as last read from the engine
-    // dataset; kept while it takes packets of the same shape.
+    // dataset; kept while it takes packets of the same shape, read again for a new one.
     using TFieldParams = std::vector<std::pair<std::string, std::string>>;
     std::vector<TFieldParams> fieldParams_;
     bool fieldParamsKnown_ = false;

@@ -396,8 +396,7 @@ bool TSQLResolver::ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fie
             // rows that must be taken back.
             if (!known->second.empty()) {
                 StatementParams(shape_, fields, params_);
-                const bool oneRow = kind != ukInsert && AtMostOneRow(fields);
-                RunStatement(known->second, guardRows_ && kind != ukInsert && !oneRow, guardRows_ && oneRow);
+                RunStatement(known->second, kind == ukInsert || AtMostOneRow(fields));
             }
         }
         return true;
@@ -428,18 +427,16 @@ namespace {
 constexpr std::string_view kRowSavepoint = "APPLY_ROW";
 }
 
-void TSQLResolver::RunStatement(const std::string& text, bool guarded, bool unguardedByKey) {
+void TSQLResolver::RunStatement(const std::string& text, bool oneRowAtMost) {
     sql::TCustomSQLDataSet& source = *tree_.Source();
     sql::TSQLConnection* connection = source.SQLConnection();
-    guarded = guarded && connection != nullptr && connection->TransactionActive();
+    const bool guarded = guardRows_ && !oneRowAtMost && connection != nullptr && connection->TransactionActive();
     if (guarded) connection->Savepoint(kRowSavepoint);
     const int rows = source.PSExecuteStatement(text, &params_);
-    if (rows > 1 && unguardedByKey && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
+    if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
         // A unique key said one row at most (the index must have gone since it was read): without
         // a savepoint the rows cannot be taken back alone, so nothing of the transaction may stay.
-        throw EKeyNoLongerUnique("Update affected more than 1 record.");
-    }
-    if (rows > 1 && !provider_.Options().Contains(poAllowMultiRecordUpdates)) {
+        if (guardRows_ && oneRowAtMost) throw EKeyNoLongerUnique("Update affected more than 1 record.");
         // Every row it touched must be undone before anything else runs: behind a savepoint
         // this row's statement alone, otherwise the whole transaction.
         if (guarded) {

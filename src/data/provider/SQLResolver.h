@@ -210,11 +210,11 @@ private:
     bool AtMostOneRow(const std::vector<TResolverField>& fields) const;
     // Resolves one row; answers false when resolving must stop.
     bool ResolveRow(TUpdateKind kind, std::vector<TResolverField>& fields, int recordNo);
-    // Runs the text with params_. `guarded`: a savepoint is set first and taken back when the
-    // statement affected several rows.
-    // `unguardedByKey`: the caller's transaction must outlive a failed row, but a unique key let
-    // the savepoint go; more than one row then ends the apply as a failure of its own.
-    void RunStatement(const std::string& text, bool guarded, bool unguardedByKey);
+    // Runs the text with params_. Where a failed row must leave the transaction going, a
+    // statement that could touch several rows runs behind a savepoint, taken back when it did;
+    // one that cannot (`oneRowAtMost`) runs without, and touching several ends the apply as a
+    // failure of its own.
+    void RunStatement(const std::string& text, bool oneRowAtMost);
     void ReadConflictValues(std::vector<TResolverField>& fields, std::vector<std::vector<std::uint8_t>>& current,
                             std::vector<bool>& currentSet);
     void LogError(const EUpdateError& error, TResolverResponse response, int recordNo,

@@ -131,6 +131,22 @@ protected:
         cds_->Open();
     }
 
+    // Edits QTY of the open row (one of rows sharing their key) and applies it inside a transaction
+    // of the caller's that inserted ('D', 4) first: the update is refused alone, and the
+    // transaction goes on and commits the insert.
+    void ApplyUpdateOfSharedRowsInCallersTransaction() {
+        cds_->BeginEdit();
+        cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{9}));
+        cds_->PostRecord();
+        connection_->BeginTransaction(connection_->DefaultTransactionDesc());
+        connection_->ExecuteStatement("INSERT INTO LOOSE_ROWS VALUES ('D', 4)", nullptr);
+        EXPECT_EQ(cds_->ApplyChanges(0), 1);
+        ASSERT_EQ(refusals_.size(), 1u);
+        EXPECT_EQ(refusals_[0].message, "Update affected more than 1 record.");
+        ASSERT_TRUE(connection_->TransactionActive());
+        connection_->CommitTransaction(connection_->DefaultTransactionDesc());
+    }
+
     static void Run(const std::string& sql) { store_->RunSql(sql + ";\n"); }
 
     // One value read straight from the database, "null" for null, "(none)" without a row.
@@ -347,16 +363,7 @@ TEST_F(CommandDataSetTest, UpdateOfTwoRowsIsTakenBackAlone) {
 
     refusals_.clear();
     OpenWith("SELECT * FROM LOOSE_ROWS where CODE = 'A'");
-    cds_->BeginEdit();
-    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{9}));
-    cds_->PostRecord();
-    connection_->BeginTransaction(connection_->DefaultTransactionDesc());
-    connection_->ExecuteStatement("INSERT INTO LOOSE_ROWS VALUES ('D', 4)", nullptr);
-    EXPECT_EQ(cds_->ApplyChanges(0), 1);
-    ASSERT_EQ(refusals_.size(), 1u);
-    EXPECT_EQ(refusals_[0].message, "Update affected more than 1 record.");
-    ASSERT_TRUE(connection_->TransactionActive());
-    connection_->CommitTransaction(connection_->DefaultTransactionDesc());
+    ASSERT_NO_FATAL_FAILURE(ApplyUpdateOfSharedRowsInCallersTransaction());
     EXPECT_EQ(Value("SELECT LIST(CODE || QTY, ',') FROM (SELECT CODE, QTY FROM LOOSE_ROWS ORDER BY 1, 2)"), "A1,A1,B7,C3,D4");
 }
 
@@ -406,16 +413,7 @@ TEST_F(CommandDataSetTest, HandSetKeyOverSharedValuesUndoesThatRowAlone) {
     Run("INSERT INTO LOOSE_ROWS VALUES ('A', 1)");
     Run("INSERT INTO LOOSE_ROWS VALUES ('B', 1)");
     OpenWith("SELECT * FROM LOOSE_ROWS where CODE = 'A'");
-    cds_->BeginEdit();
-    cds_->FieldNamed("QTY").SetVariantValue(TVariant(std::int32_t{9}));
-    cds_->PostRecord();
-    connection_->BeginTransaction(connection_->DefaultTransactionDesc());
-    connection_->ExecuteStatement("INSERT INTO LOOSE_ROWS VALUES ('D', 4)", nullptr);
-    EXPECT_EQ(cds_->ApplyChanges(0), 1);
-    ASSERT_EQ(refusals_.size(), 1u);
-    EXPECT_EQ(refusals_[0].message, "Update affected more than 1 record.");
-    ASSERT_TRUE(connection_->TransactionActive());
-    connection_->CommitTransaction(connection_->DefaultTransactionDesc());
+    ASSERT_NO_FATAL_FAILURE(ApplyUpdateOfSharedRowsInCallersTransaction());
     EXPECT_EQ(Value("SELECT LIST(CODE || QTY, ',') FROM (SELECT CODE, QTY FROM LOOSE_ROWS ORDER BY 1, 2)"), "A1,A1,B1,D4");
 }
 
